@@ -1,0 +1,406 @@
+#include "dbus/appstore_daemon_interface.h"
+
+#include "gsettings/gsettings_watcher.h"
+#include "proxy/system_proxy_monitor.h"
+#include "util/guard.h"
+#include "util/log_category.h"
+
+#include <nuvixcore/nnotifysender.h>
+#include <nuvixcore/nsysinfo.h>
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
+#include <QDate>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <malloc.h>
+#include <pwd.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kDaemonService = QStringLiteral("com.home.appstore.daemon");
+const QString kDaemonPath = QStringLiteral("/appstore");
+const QString kDaemonInterface = QStringLiteral("com.home.appstore.daemon.interface");
+
+const QString kLockService = QStringLiteral("com.orvane.kesh.LockService");
+const QString kLockPath = QStringLiteral("/com/orvane/kesh/LockService");
+const QString kLockInterface = QStringLiteral("com.orvane.kesh.LockService");
+
+const QString kAppName = QStringLiteral("orvane-app-store");
+const QString kUpgradeNoticeNode = QStringLiteral("upgradeNoticeTime");
+const QString kDateFormat = QStringLiteral("yyyyMMdd");
+const QString kUpdatePageUrl = QStringLiteral("appstore://orvane-home-appstore-client?tab/update");
+const QString kNoticeSourceId = QStringLiteral("1e0ef2b9dac84d8b8bef12625170f82f");
+
+QString userNameOf(uid_t uid)
+{
+    const passwd *entry = ::getpwuid(uid);
+    return entry ? QString::fromUtf8(entry->pw_name).trimmed() : QString();
+}
+
+} // namespace
+
+AppstoreDaemonInterface *AppstoreDaemonInterface::m_appstoreDaemon = nullptr;
+
+AppstoreDaemonInterface *AppstoreDaemonInterface::instance()
+{
+    if (!m_appstoreDaemon)
+        m_appstoreDaemon = new AppstoreDaemonInterface(nullptr);
+    return m_appstoreDaemon;
+}
+
+AppstoreDaemonInterface::AppstoreDaemonInterface(QObject *parent)
+    : QObject(parent)
+{
+    getLogName();
+
+    m_systemNoticeEnabled = Nuvix::Core::NSysInfo::veskEditionType() == 3;
+
+    const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    m_isWayland = isWaylandSession(environment.value(QStringLiteral("XDG_SESSION_TYPE")),
+                                   environment.value(QStringLiteral("WAYLAND_DISPLAY")));
+
+    initConnections();
+
+    // Answers through sigValueChanged at once, so the list is filled before
+    // the first upgrade signal can arrive.
+    GSettingsWatcher::instance()->getValueAsync(kGSettingsAppStoreSchemaId, kGSettingsAppStorePath,
+                                                QStringLiteral("appsIgnoreUpdates"));
+
+    m_daemonInterface = new QDBusInterface(kDaemonService, kDaemonPath, kDaemonInterface,
+                                           QDBusConnection::systemBus(), this);
+
+    initDBusConnections();
+    watchSystemDaemon();
+
+    slotSystemProxyEnvironmentChanged();
+}
+
+AppstoreDaemonInterface::~AppstoreDaemonInterface()
+{
+    // A later instance() (a plugin registered again) must build a new service,
+    // never hand out this one.
+    if (m_appstoreDaemon == this)
+        m_appstoreDaemon = nullptr;
+}
+
+void AppstoreDaemonInterface::initConnections()
+{
+    connect(GSettingsWatcher::instance(), &GSettingsWatcher::sigValueChanged, this,
+            &AppstoreDaemonInterface::slotGSettingsValueChanged);
+    connect(SystemProxyMonitor::instance(), &SystemProxyMonitor::sigEnvironmentChanged, this,
+            &AppstoreDaemonInterface::slotSystemProxyEnvironmentChanged);
+}
+
+void AppstoreDaemonInterface::initDBusConnections()
+{
+    // Subscribed by service name: the bus library then delivers only signals
+    // sent by the owner of that name, so no other user can inject notices.
+    QDBusConnection bus = QDBusConnection::systemBus();
+    bus.connect(m_daemonInterface->service(), m_daemonInterface->path(), m_daemonInterface->interface(),
+                QStringLiteral("sigLocalAppsUpgradeNotify"), this, SLOT(slotLocalAppsUpgradeNotify(QStringList)));
+    bus.connect(m_daemonInterface->service(), m_daemonInterface->path(), m_daemonInterface->interface(),
+                QStringLiteral("sigSystemNotificationSent"), this, SLOT(slotSystemNotificationSent(QString)));
+    bus.connect(kLockService, kLockPath, kLockInterface, QStringLiteral("UserChanged"), this,
+                SLOT(slotUserChanged(QString)));
+}
+
+void AppstoreDaemonInterface::watchSystemDaemon()
+{
+    // The system daemon keeps no proxy across its own restart, and it may start
+    // after this session: give every new owner of its name the last report.
+    auto *watcher = new QDBusServiceWatcher(kDaemonService, QDBusConnection::systemBus(),
+                                            QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            [this](const QString &, const QString &, const QString &newOwner) {
+                if (newOwner.isEmpty() || m_proxyEnvironment.isEmpty())
+                    return;
+                reportSystemProxyEnvironment(proxyEnvironmentText(m_proxyEnvironment));
+            });
+}
+
+// ---------------------------------------------------------------------------
+// Session user
+
+void AppstoreDaemonInterface::getLogName()
+{
+    const char *login = ::getlogin();
+    m_logName = login ? QString::fromUtf8(login).trimmed() : QString();
+    if (!m_logName.isEmpty())
+        return;
+
+    if (const passwd *entry = ::getpwuid(::getuid()))
+        m_logName = QString::fromUtf8(entry->pw_name).trimmed();
+    if (!m_logName.isEmpty())
+        return;
+
+    const QDBusMessage call = QDBusMessage::createMethodCall(kLockService, kLockPath, kLockInterface,
+                                                             QStringLiteral("CurrentUser"));
+    const QDBusMessage reply = QDBusConnection::systemBus().call(call, QDBus::Block);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return;
+
+    const QByteArray answer = reply.arguments().constFirst().toString().toUtf8();
+    const CurrentUserAnswer user = parseCurrentUser(answer);
+    if (!user.parsed) {
+        qCWarning(logMain) << "Parse CurrentUser failed:" << user.parseError << answer;
+        return;
+    }
+    if (user.hasName) {
+        m_logName = user.name;
+        if (!m_logName.isEmpty())
+            return;
+    }
+    if (user.hasUid && user.uid)
+        m_logName = userNameOf(*user.uid);
+}
+
+void AppstoreDaemonInterface::slotUserChanged(const QString &userName)
+{
+    if (userName != m_logName)
+        return;
+    Guard guard([] { malloc_trim(0); });
+
+    reportSystemProxyEnvironment(proxyEnvironmentText(m_proxyEnvironment));
+}
+
+// ---------------------------------------------------------------------------
+// Proxy reports
+
+void AppstoreDaemonInterface::slotSystemProxyEnvironmentChanged()
+{
+    Guard guard([] { malloc_trim(0); });
+
+    const QVariantMap snapshot = SystemProxyMonitor::instance()->getEnvironment();
+    if (snapshot == m_proxyEnvironment)
+        return;
+    m_proxyEnvironment = snapshot;
+    reportSystemProxyEnvironment(proxyEnvironmentText(m_proxyEnvironment));
+}
+
+void AppstoreDaemonInterface::reportSystemProxyEnvironment(const QString &environment)
+{
+    m_daemonInterface->call(QDBus::NoBlock, QStringLiteral("SetSystemProxy"), m_logName, environment);
+    // The system daemon needs the passwords; the log does not.
+    qCDebug(logMain).noquote() << "System Proxy:" << redactProxyPasswords(environment);
+}
+
+void AppstoreDaemonInterface::reportProxyMode(const QString &mode)
+{
+    m_daemonInterface->call(QDBus::NoBlock, QStringLiteral("reportMode"), mode);
+}
+
+void AppstoreDaemonInterface::reportManualProxy(const ProxyType &type, const QString &first, const QString &second)
+{
+    m_daemonInterface->call(QDBus::NoBlock, QStringLiteral("reportManualInfo"),
+                            QString::number(static_cast<qint32>(type)), first, second);
+}
+
+// ---------------------------------------------------------------------------
+// Notifications
+
+void AppstoreDaemonInterface::callNotify(const QString &summary, const QString &body, const QString &openUrl,
+                                         const QString &fromId)
+{
+    const QStringList actions{QStringLiteral("show_detail"), QObject::tr("View")};
+    const QString command = QStringLiteral("orvane-home-appstore-client,%1,--from,%2").arg(openUrl).arg(fromId);
+    const QVariantMap hints{{QStringLiteral("x-orvane-action-show_detail"), command}};
+
+    Nuvix::Core::NUtil::NNotifySender(summary)
+        .appName(kAppName)
+        .replaceId(0)
+        .appIcon(QStringLiteral("orvane-app-store"))
+        .appBody(body)
+        .actions(actions)
+        .hints(hints)
+        .timeOut(-1)
+        .call();
+}
+
+void AppstoreDaemonInterface::callPkgOpNotify(const E_OptStatus &status, const QString &appName,
+                                              const QString &packageName)
+{
+    if (status == OptNone)
+        return;
+
+    const PkgOpNoticeText text = pkgOpNoticeText(status);
+    QString summary;
+    if (text.summary) {
+        summary = QCoreApplication::translate("QObject", text.summary);
+        if (text.fillsPlaceholder) {
+            const bool namedByPackage = status == OptRemoveSucceeded && appName.isEmpty();
+            summary = summary.arg(namedByPackage ? packageName : appName);
+        }
+    }
+
+    Nuvix::Core::NUtil::NNotifySender(summary)
+        .appName(kAppName)
+        .replaceId(0)
+        .appIcon(text.icon)
+        .appBody(QString())
+        .actions(QStringList())
+        .hints(QVariantMap())
+        .timeOut(3000)
+        .call();
+}
+
+void AppstoreDaemonInterface::slotSystemNotificationSent(const QString &noticeJsonStr)
+{
+    if (!m_systemNoticeEnabled)
+        return;
+    Guard guard([] { malloc_trim(0); });
+
+    const std::optional<_System_Notification_Data> notice = parseSystemNotification(noticeJsonStr);
+    if (!notice)
+        return;
+    if (notice->opt == OptNone && notice->appName.isEmpty() && notice->packageName.isEmpty()
+        && notice->logname.isEmpty())
+        return;
+    // The system daemon broadcasts to every session; show only our user's.
+    if (notice->logname != m_logName)
+        return;
+
+    callPkgOpNotify(static_cast<E_OptStatus>(notice->opt), notice->appName, notice->packageName);
+}
+
+// ---------------------------------------------------------------------------
+// Bottle creation after an install
+
+QPair<QString, int> AppstoreDaemonInterface::parseAppInfoJson(const QString &json)
+{
+    const AppBriefInfoResult result = parseAppBriefInfo(json);
+    if (result.parseFailed)
+        qCWarning(logMain) << "parse AppBriefInfo failed:" << result.parseError << json;
+    return result.nameAndMode;
+}
+
+void AppstoreDaemonInterface::slotInstallProgress(const QString &id, const QString &packageName, const int &state,
+                                                  const int &total, const int &progress, const QString &statusMsg)
+{
+    if (id != kAppName || state != 1 || progress != total)
+        return;
+    Guard guard([] { malloc_trim(0); });
+
+    const QPair<QString, int> brief = parseAppInfoJson(statusMsg);
+    qCDebug(logMain) << QStringLiteral("Package %1 install succeeded, package_mode: %2").arg(packageName).arg(brief.second);
+    if (brief.first.isEmpty() || brief.second != 1)
+        return;
+
+    // The name becomes a path and a shell word: anything that could leave
+    // /opt/apps or reach the shell as syntax is refused.
+    if (!isSafePackageName(packageName)) {
+        qCWarning(logMain) << "Package name refused, skip creating bottle:" << packageName;
+        return;
+    }
+
+    const QString script = QStringLiteral("/opt/apps/%1/files/run.sh").arg(packageName);
+    if (!QFileInfo::exists(script)) {
+        qCWarning(logMain) << QStringLiteral("Package %1 run.sh not found, skip creating bottle").arg(packageName);
+        return;
+    }
+    QProcess::startDetached(QStringLiteral("bash"), {QStringLiteral("-c"), QStringLiteral("%1 -c").arg(script)});
+}
+
+// ---------------------------------------------------------------------------
+// Upgrade notices
+
+void AppstoreDaemonInterface::slotGSettingsValueChanged(const QByteArray &schemaId, const QByteArray &path,
+                                                        const QString &key, const QVariant &value)
+{
+    if (schemaId != kGSettingsAppStoreSchemaId || path != kGSettingsAppStorePath)
+        return;
+    Guard guard([] { malloc_trim(0); });
+
+    if (key == QLatin1String("appsIgnoreUpdates"))
+        m_ignoreUpdateApps = value.toStringList();
+}
+
+void AppstoreDaemonInterface::slotLocalAppsUpgradeNotify(const QStringList &infos)
+{
+    if (infos.isEmpty())
+        return;
+    Guard guard([] { malloc_trim(0); });
+
+    if (getLocalUpgradeCheckStatus())
+        return;
+
+    const QDate lastNotice = QDate::fromString(readNotifyTime(), kDateFormat);
+    const QDate today = QDate::currentDate();
+    qCDebug(logMain) << QStringLiteral("Last notify date: %1, current date: %2")
+                            .arg(lastNotice.toString(kDateFormat), today.toString(kDateFormat));
+    if (today == lastNotice)
+        return;
+
+    QStringList names;
+    for (const QString &info : infos) {
+        const UpgradeAppInfo app = parseUpgradeAppInfo(info);
+        if (m_isWayland && app.supportWayland != 1)
+            continue;
+        if (m_ignoreUpdateApps.contains(app.packageName))
+            continue;
+        names.append(app.name);
+    }
+    if (names.isEmpty())
+        return;
+
+    const QString summary = QObject::tr("App Updates are available");
+    const QString body = upgradeNoticeBody(names);
+
+    const QVariant notNotify = GSettingsWatcher::instance()->getValueSync(
+        kGSettingsAppStoreSchemaId, kGSettingsAppStorePath, QStringLiteral("updateAppsNotNotify"));
+    if (notNotify.isValid() && notNotify.toBool())
+        return;
+
+    callNotify(summary, body, kUpdatePageUrl, kNoticeSourceId);
+    writeNotifyTime();
+}
+
+QString AppstoreDaemonInterface::readNotifyTime()
+{
+    QString date = QStringLiteral("19700101");
+    const QDBusMessage reply = m_daemonInterface->call(QDBus::Block, QStringLiteral("GetConfigByNodeName"),
+                                                       kUpgradeNoticeNode);
+    if (reply.type() == QDBusMessage::ReplyMessage) {
+        if (!reply.arguments().isEmpty())
+            date = reply.arguments().constFirst().toString();
+    } else {
+        qCWarning(logMain) << "GetConfigByNodeName upgradeNoticeTime failed:" << reply.errorMessage();
+    }
+    return date;
+}
+
+void AppstoreDaemonInterface::writeNotifyTime()
+{
+    m_daemonInterface->call(QDBus::NoBlock, QStringLiteral("SetConfigByNodeName"), kUpgradeNoticeNode,
+                            QDate::currentDate().toString(kDateFormat));
+}
+
+bool AppstoreDaemonInterface::getLocalUpgradeCheckStatus()
+{
+    // Asked afresh every time: the interface's cached introspection stays empty
+    // for good when the system daemon was not running at our start.
+    QDBusMessage get = QDBusMessage::createMethodCall(kDaemonService, kDaemonPath,
+                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    get << kDaemonInterface << QStringLiteral("LocalUpgradeCheckStatus");
+    const QDBusMessage reply = m_daemonInterface->connection().call(get, QDBus::Block);
+
+    bool status = false;
+    if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
+        const QVariant value = reply.arguments().constFirst().value<QDBusVariant>().variant();
+        status = value.toBool();
+    }
+    qCDebug(logMain).noquote() << "LocalUpgradeCheckStatus:" << (status ? "true" : "false");
+    return status;
+}

@@ -1,0 +1,66 @@
+// The session service: holds the proxy to the system app-store daemon and the
+// facts of this session, and turns the events of the system daemon, the lock
+// service, the desktop settings and the proxy monitor into notices and reports.
+#pragma once
+
+#include "dbus/payload_parsers.h"
+
+#include <QObject>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+class QDBusInterface;
+class QDBusServiceWatcher;
+
+// Proxy kind of a manual proxy report; the system daemon defines its values.
+enum class ProxyType : qint32 {};
+
+class AppstoreDaemonInterface : public QObject
+{
+    Q_OBJECT
+
+public:
+    static AppstoreDaemonInterface *instance();
+
+    explicit AppstoreDaemonInterface(QObject *parent = nullptr);
+    ~AppstoreDaemonInterface() override;
+
+    void reportProxyMode(const QString &mode);
+    void reportManualProxy(const ProxyType &type, const QString &first, const QString &second);
+    void reportSystemProxyEnvironment(const QString &environment);
+
+    void callNotify(const QString &summary, const QString &body, const QString &openUrl, const QString &fromId);
+    void callPkgOpNotify(const E_OptStatus &status, const QString &appName, const QString &packageName);
+    QPair<QString, int> parseAppInfoJson(const QString &json);
+
+    QString readNotifyTime();
+    void writeNotifyTime();
+    bool getLocalUpgradeCheckStatus();
+
+private Q_SLOTS:
+    void slotGSettingsValueChanged(const QByteArray &schemaId, const QByteArray &path, const QString &key,
+                                   const QVariant &value);
+    void slotLocalAppsUpgradeNotify(const QStringList &infos);
+    void slotSystemNotificationSent(const QString &noticeJsonStr);
+    void slotInstallProgress(const QString &id, const QString &packageName, const int &state, const int &total,
+                             const int &progress, const QString &statusMsg);
+    void slotSystemProxyEnvironmentChanged();
+    void slotUserChanged(const QString &userName);
+
+private:
+    void initConnections();
+    void initDBusConnections();
+    void getLogName();
+    void watchSystemDaemon();
+
+    static AppstoreDaemonInterface *m_appstoreDaemon;
+
+    QDBusInterface *m_daemonInterface = nullptr;
+    QString m_logName;
+    bool m_systemNoticeEnabled = false;
+    bool m_isWayland = false;
+    QStringList m_ignoreUpdateApps;
+    QVariantMap m_proxyEnvironment;
+};

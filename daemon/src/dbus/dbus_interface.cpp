@@ -1,0 +1,53 @@
+#include "dbus/dbus_interface.h"
+
+#include "util/log_category.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusError>
+
+namespace {
+const QString kServiceName = QStringLiteral("com.orvane.appstore.daemon");
+const QString kObjectPath = QStringLiteral("/com/orvane/appstore/daemon");
+} // namespace
+
+DBusInterface::DBusInterface(const char *name, QObject *parent)
+    : QObject(parent)
+    , m_connectionName(QString::fromUtf8(name).trimmed())
+{
+}
+
+bool DBusInterface::registerDBus()
+{
+    if (!m_connectionName.isEmpty())
+        return registerDBusObject(m_connectionName);
+
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.registerService(kServiceName)) {
+        // A name that is merely taken is not a bus error; say who has it then.
+        QString reason = bus.lastError().message();
+        if (reason.isEmpty() && bus.isConnected() && bus.interface())
+            reason = QStringLiteral("name already owned by %1").arg(bus.interface()->serviceOwner(kServiceName).value());
+        qCCritical(logMain).noquote() << "Register D-Bus service failed:" << reason;
+        return false;
+    }
+    m_connectionName = bus.name();
+    return registerDBusObject(m_connectionName);
+}
+
+bool DBusInterface::registerDBusObject(const QString &name)
+{
+    if (name.isEmpty())
+        return false;
+
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
+    const bool registered = bus.registerObject(kObjectPath, this, QDBusConnection::ExportScriptableContents);
+    if (!registered)
+        qCCritical(logMain).noquote() << "Register D-Bus object failed:" << bus.lastError().message();
+    return registered;
+}
+
+void DBusInterface::Instance()
+{
+    qCDebug(logMain) << "Orvane Appstore Session Daemon started";
+}

@@ -1,0 +1,94 @@
+// Parsers of the text the daemon receives from its bus peers, and the small
+// pure helpers built on them. Each takes text and returns plain values; none
+// touches a bus, a setting or the log.
+#pragma once
+
+#include <QByteArray>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <optional>
+
+// Outcome of one package operation, as the system daemon sends it in "opt".
+enum E_OptStatus : int {
+    OptNone = 0,
+    OptInstallSucceeded = 1,
+    OptInstallFailed = 2,
+    OptUpdateSucceeded = 3,
+    OptUpdateFailed = 4,
+    OptRemoveSucceeded = 5,
+    OptRemoveFailed = 6,
+    OptNewVersion = 7,
+};
+
+// One payload of the system daemon's "sigSystemNotificationSent".
+struct _System_Notification_Data
+{
+    int opt = 0;
+    QString appName;
+    QString packageName;
+    QString logname;
+};
+
+// Empty text, text that does not parse, and JSON that is not an object give
+// nothing; missing keys keep their initial values.
+std::optional<_System_Notification_Data> parseSystemNotification(const QString &noticeJson);
+
+// Summary source text (untranslated) and icon of a package-operation notice.
+struct PkgOpNoticeText
+{
+    const char *summary = nullptr; // null: empty summary
+    bool fillsPlaceholder = false;
+    QString icon;
+};
+PkgOpNoticeText pkgOpNoticeText(int status);
+
+// The brief info that install-progress messages carry under "appBriefInfo".
+struct AppBriefInfoResult
+{
+    QPair<QString, int> nameAndMode{QString(), -1};
+    bool parseFailed = false; // not JSON, or JSON but not an object
+    QString parseError;
+};
+AppBriefInfoResult parseAppBriefInfo(const QString &statusJson);
+
+// Package names that may safely form a path under /opt/apps and a shell word:
+// a letter or digit first, then letters, digits and ".+-_", 255 at most.
+bool isSafePackageName(const QString &packageName);
+
+// One element of "sigLocalAppsUpgradeNotify"; text that is not a JSON object
+// reads as an object without keys.
+struct UpgradeAppInfo
+{
+    QString packageName;
+    QString name;
+    int supportWayland = 0;
+};
+UpgradeAppInfo parseUpgradeAppInfo(const QString &infoJson);
+
+// Body of the daily update notice for the names of the kept apps (translated
+// count, then at most three names).
+QString upgradeNoticeBody(const QStringList &names);
+
+// The lock service's answer to "CurrentUser".
+struct CurrentUserAnswer
+{
+    bool parsed = false; // a JSON object
+    QString parseError;
+    bool hasName = false;
+    QString name;
+    bool hasUid = false;
+    std::optional<uint> uid; // empty when "Uid" is not a non-negative integer
+};
+CurrentUserAnswer parseCurrentUser(const QByteArray &answer);
+
+// XDG_SESSION_TYPE is "wayland" exactly, or WAYLAND_DISPLAY mentions wayland in any case.
+bool isWaylandSession(const QString &sessionType, const QString &waylandDisplay);
+
+// The proxy environment as the compact JSON object text sent to the system daemon.
+QString proxyEnvironmentText(const QVariantMap &environment);
+
+// The same text with the password of every proxy URL written as "***", for logs.
+QString redactProxyPasswords(const QString &environmentText);

@@ -1,0 +1,70 @@
+// Entry functions of the daemon as a plugin of a session service manager: the
+// host owns the application object and the loop, the plugin only the daemon's
+// own objects.
+#include "dbus/appstore_daemon_interface.h"
+#include "dbus/dbus_interface.h"
+#include "util/log_category.h"
+
+#include <QCoreApplication>
+#include <QLocale>
+#include <QTranslator>
+
+namespace {
+
+QTranslator *g_translator = nullptr;
+DBusInterface *g_dbusInterface = nullptr;
+AppstoreDaemonInterface *g_appstoreDaemon = nullptr;
+
+void loadTranslation()
+{
+    g_translator = new QTranslator;
+    const QString path = QStringLiteral("/usr/share/orvane-home-appstore-client/translations/orvane-home-appstore-client_%1.qm")
+                             .arg(QLocale::system().name());
+    g_translator->load(path, QString(), QString(), QString());
+    QCoreApplication::installTranslator(g_translator);
+}
+
+template<typename T>
+void release(T *&object)
+{
+    if (!object)
+        return;
+    object->deleteLater();
+    object = nullptr;
+}
+
+} // namespace
+
+extern "C" {
+
+__attribute__((visibility("default"))) int NSMRegister(const char *name, void *data)
+{
+    Q_UNUSED(data)
+    if (g_dbusInterface) {
+        // A second start without a stop would export the object twice.
+        qCWarning(logMain) << "Already registered, ignoring NSMRegister";
+        return 0;
+    }
+
+    g_dbusInterface = new DBusInterface(name);
+    if (!g_dbusInterface->registerDBus()) {
+        qCWarning(logMain) << "Register D-Bus failed";
+        release(g_dbusInterface);
+        release(g_translator);
+        return 0;
+    }
+
+    loadTranslation();
+    g_appstoreDaemon = AppstoreDaemonInterface::instance();
+    return 0;
+}
+
+__attribute__((visibility("default"))) int NSMUnRegister()
+{
+    release(g_dbusInterface);
+    release(g_appstoreDaemon);
+    release(g_translator);
+    return 0;
+}
+
+} // extern "C"

@@ -1,0 +1,24 @@
+// Application object of the standalone program: translation, names, log
+// appenders, the session service, and an orderly exit on termination signals.
+#pragma once
+
+#include <QCoreApplication>
+
+class QSocketNotifier;
+class QTranslator;
+
+class SessionDaemonApplication : public QCoreApplication
+{
+    Q_OBJECT
+
+public:
+    SessionDaemonApplication(int &argc, char **argv);
+    ~SessionDaemonApplication() override;
+
+private:
+    void loadTranslation();
+    void installSignalHandlers();
+
+    QTranslator *m_translator = nullptr;
+    QSocketNotifier *m_signalNotifier = nullptr;
+};

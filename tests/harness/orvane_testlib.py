@@ -1,0 +1,251 @@
+'''Test library for end-to-end tests of the session daemon.
+
+Every test module runs under run-with-buses, so both buses, the settings
+backend and the XDG directories are private. This module starts the real
+program (or the plugin host) and python-dbusmock fakes of its peers as
+separate processes, and waits on bus state or log lines with a deadline,
+never with a fixed sleep.
+'''
+import json
+import os
+import re
+import signal
+import subprocess
+import sys
+import time
+import unittest
+
+import dbus
+import dbus.bus
+
+HARNESS_DIR = os.path.dirname(os.path.abspath(__file__))
+TEMPLATES = os.path.join(HARNESS_DIR, 'templates')
+DAEMON = os.environ.get('ORVANE_DAEMON', '')
+PLUGIN = os.environ.get('ORVANE_PLUGIN', '')
+PLUGIN_HOST = os.environ.get('ORVANE_PLUGIN_HOST', '')
+TMPDIR = os.environ.get('ORVANE_TEST_TMPDIR', '/tmp')
+SESSION_NAME = 'com.orvane.appstore.daemon'
+SYSTEM_DAEMON_NAME = 'com.home.appstore.daemon'
+SYSTEM_DAEMON_PATH = '/appstore'
+SYSTEM_DAEMON_IFACE = 'com.home.appstore.daemon.interface'
+LOCK_NAME = 'com.orvane.kesh.LockService'
+LOCK_PATH = '/com/orvane/kesh/LockService'
+LOCK_IFACE = 'com.orvane.kesh.LockService'
+MOCK_IFACE = 'org.freedesktop.DBus.Mock'
+NO_PROXY_TEXT = ('{"SOCKS_SERVER":"","all_proxy":"","auto_proxy":"","ftp_proxy":"",'
+                 '"http_proxy":"","https_proxy":"","no_proxy":""}')
+
+
+def wait_until(predicate, timeout=10.0, message='condition'):
+    '''Polls predicate until it returns a true value; returns that value.'''
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError('timed out waiting for ' + message)
+        time.sleep(0.02)
+
+
+def bus(system):
+    address = os.environ['DBUS_SYSTEM_BUS_ADDRESS' if system else 'DBUS_SESSION_BUS_ADDRESS']
+    return dbus.bus.BusConnection(address)
+
+
+def name_has_owner(connection, name):
+    return bool(connection.name_has_owner(name))
+
+
+class Fake:
+    '''A python-dbusmock process standing in for one bus peer.'''
+
+    def __init__(self, args, name, path, system, log_name):
+        self.name = name
+        self.path = path
+        self.bus = bus(system)
+        self.log_path = os.path.join(TMPDIR, log_name)
+        self.log = open(self.log_path, 'ab')
+        self.proc = subprocess.Popen([sys.executable, '-m', 'dbusmock'] + args,
+                                     stdout=self.log, stderr=subprocess.STDOUT)
+        try:
+            wait_until(lambda: self.proc.poll() is not None or name_has_owner(self.bus, name),
+                       message=name + ' on the bus')
+        except AssertionError:
+            self.stop()
+            raise
+        if self.proc.poll() is not None:
+            raise AssertionError('fake %s died:\n%s' % (name, open(self.log_path).read()))
+        self.mock = dbus.Interface(self.bus.get_object(name, path), MOCK_IFACE)
+
+    def calls(self, method):
+        '''The argument lists of every recorded call of method, oldest first.'''
+        return [[self._plain(a) for a in call[2]] for call in self.mock.GetCalls() if call[1] == method]
+
+    def wait_calls(self, method, count, timeout=10.0):
+        return wait_until(lambda: len(self.calls(method)) >= count and self.calls(method),
+                          timeout, '%d %s call(s) at %s' % (count, method, self.name))
+
+    def clear(self):
+        self.mock.ClearCalls()
+
+    def emit(self, interface, name, signature, args):
+        self.mock.EmitSignal(interface, name, signature, args)
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.log.close()
+        wait_until(lambda: not name_has_owner(self.bus, self.name), message=self.name + ' gone')
+
+    @staticmethod
+    def _plain(value):
+        if isinstance(value, dbus.Array):
+            return [Fake._plain(v) for v in value]
+        if isinstance(value, dbus.Dictionary):
+            return {str(k): Fake._plain(v) for k, v in value.items()}
+        if isinstance(value, (dbus.String, dbus.ObjectPath)):
+            return str(value)
+        if isinstance(value, dbus.Boolean):
+            return bool(value)
+        if isinstance(value, (dbus.Int32, dbus.UInt32, dbus.Int64, dbus.UInt64, dbus.Byte, dbus.Int16, dbus.UInt16)):
+            return int(value)
+        return value
+
+
+class Daemon:
+    '''The real program (or the plugin host) as a child process.'''
+
+    def __init__(self, argv, env, log_name, stdin=None, preexec=None):
+        self.log_path = os.path.join(TMPDIR, log_name)
+        self.log = open(self.log_path, 'wb')
+        self.proc = subprocess.Popen(argv, env=env, stdout=subprocess.PIPE if stdin else self.log,
+                                     stderr=self.log, stdin=stdin, preexec_fn=preexec)
+
+    @property
+    def pid(self):
+        return self.proc.pid
+
+    def text(self):
+        with open(self.log_path, 'r', errors='replace') as f:
+            return f.read()
+
+    def lines(self, pattern=None):
+        lines = self.text().splitlines()
+        return [l for l in lines if pattern is None or re.search(pattern, l)]
+
+    def wait_log(self, pattern, count=1, timeout=10.0):
+        return wait_until(lambda: len(self.lines(pattern)) >= count,
+                          timeout, '%d log line(s) matching %r; log so far:\n%s' % (count, pattern, self.text()))
+
+    def stop(self, sig=signal.SIGTERM, timeout=10.0):
+        if self.proc.poll() is None:
+            self.proc.send_signal(sig)
+            try:
+                self.proc.wait(timeout)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+                raise AssertionError('daemon ignored signal %d; log:\n%s' % (sig, self.text()))
+        self.log.close()
+        return self.proc.returncode
+
+
+class DaemonTestCase(unittest.TestCase):
+    '''Starts peers and daemons on demand and stops all of them after each test.'''
+
+    def setUp(self):
+        self._fakes = []
+        self._daemons = []
+        self.session_bus = bus(False)
+        self.system_bus = bus(True)
+        self.assertFalse(name_has_owner(self.session_bus, SESSION_NAME), 'a daemon is left over')
+        # Each test starts from the schemas' defaults.
+        keyfile = os.path.join(os.environ['XDG_CONFIG_HOME'], 'glib-2.0', 'settings', 'keyfile')
+        if os.path.exists(keyfile):
+            os.remove(keyfile)
+
+    def tearDown(self):
+        failed = hasattr(self, '_outcome') and any(e for _, e in getattr(self._outcome, 'errors', []) if e)
+        for d in self._daemons:
+            if d.proc.poll() is None:
+                d.proc.kill()
+                d.proc.wait()
+            if failed or os.environ.get('ORVANE_TEST_VERBOSE'):
+                sys.stderr.write('--- daemon log %s ---\n%s\n' % (d.log_path, d.text()))
+        for f in self._fakes:
+            f.stop()
+        wait_until(lambda: not name_has_owner(self.session_bus, SESSION_NAME), message='daemon name released')
+
+    # peers ---------------------------------------------------------------
+    def start_system_daemon(self, **parameters):
+        fake = Fake(['--template', os.path.join(TEMPLATES, 'appstore_daemon.py'), '-p', json.dumps(parameters)],
+                    SYSTEM_DAEMON_NAME, SYSTEM_DAEMON_PATH, True, 'appstore-daemon-fake.log')
+        self._fakes.append(fake)
+        return fake
+
+    def start_lock_service(self, **parameters):
+        fake = Fake(['--template', os.path.join(TEMPLATES, 'lock_service.py'), '-p', json.dumps(parameters)],
+                    LOCK_NAME, LOCK_PATH, True, 'lock-service-fake.log')
+        self._fakes.append(fake)
+        return fake
+
+    def start_notification_server(self):
+        fake = Fake(['--template', 'notification_daemon'], 'org.freedesktop.Notifications',
+                    '/org/freedesktop/Notifications', False, 'notification-fake.log')
+        self._fakes.append(fake)
+        return fake
+
+    def stop_fake(self, fake):
+        fake.stop()
+        self._fakes.remove(fake)
+
+    # the daemon ----------------------------------------------------------
+    def daemon_env(self, **overrides):
+        env = dict(os.environ)
+        for key, value in overrides.items():
+            if value is None:
+                env.pop(key, None)
+            else:
+                env[key] = value
+        return env
+
+    def start_daemon(self, env=None, wait=True, argv=None, preexec=None, log_name=None):
+        daemon = Daemon(argv or [DAEMON], env or self.daemon_env(),
+                        log_name or 'daemon-%d.log' % len(self._daemons), preexec=preexec)
+        self._daemons.append(daemon)
+        if wait:
+            wait_until(lambda: daemon.proc.poll() is not None or name_has_owner(self.session_bus, SESSION_NAME),
+                       message='daemon to own its name')
+            if daemon.proc.poll() is not None:
+                raise AssertionError('daemon exited with %s:\n%s' % (daemon.proc.returncode, daemon.text()))
+            # The name is owned before the event loop runs (and before the
+            # signal handlers exist): wait until the loop answers.
+            self.settle()
+        return daemon
+
+    def settle(self):
+        '''Returns once the daemon's event loop has answered a call on its
+        object, so everything queued before the call has been handled. Has no
+        side effect in the daemon (no log line).'''
+        obj = self.session_bus.get_object(SESSION_NAME, '/com/orvane/appstore/daemon')
+        obj.GetAll(SESSION_NAME, dbus_interface='org.freedesktop.DBus.Properties', timeout=30)
+
+    def edition_env(self, edition=3):
+        path = os.path.join(TMPDIR, 'os-release-%d' % edition)
+        with open(path, 'w') as f:
+            f.write('NAME="Orvane"\nNUVIX_EDITION_TYPE=%d\n' % edition)
+        return path
+
+    # settings ------------------------------------------------------------
+    def gsettings(self, *args):
+        return subprocess.run(['gsettings'] + list(args), check=True, capture_output=True, text=True).stdout.strip()
+
+    def call_instance(self):
+        obj = self.session_bus.get_object(SESSION_NAME, '/com/orvane/appstore/daemon')
+        return obj.Instance(dbus_interface=SESSION_NAME)

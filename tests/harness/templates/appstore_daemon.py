@@ -1,0 +1,35 @@
+'''Fake of the system app-store daemon for the session daemon's tests.
+
+Parameters (-p JSON):
+  upgrade_check: bool value of LocalUpgradeCheckStatus (default false)
+  upgrade_check_type: "string" to serve it as a string instead of a boolean
+  config: initial configuration nodes, {"upgradeNoticeTime": "20260101"}
+  config_error: true to answer GetConfigByNodeName with an error
+'''
+import dbus
+
+BUS_NAME = 'com.home.appstore.daemon'
+MAIN_OBJ = '/appstore'
+MAIN_IFACE = 'com.home.appstore.daemon.interface'
+SYSTEM_BUS = True
+
+
+def load(mock, parameters):
+    mock.config = dict(parameters.get('config', {}))
+    if parameters.get('config_error'):
+        get_code = "raise dbus.exceptions.DBusException('node store unavailable', name='com.home.appstore.Error.Failed')"
+    else:
+        get_code = "ret = self.config.get(args[0], '')"
+    mock.AddMethods(MAIN_IFACE, [
+        ('SetSystemProxy', 'ss', '', ''),
+        ('GetConfigByNodeName', 's', 's', get_code),
+        ('SetConfigByNodeName', 'ss', '', 'self.config[args[0]] = args[1]'),
+        ('reportMode', 's', '', ''),
+        ('reportManualInfo', 'sss', '', ''),
+    ])
+    check = bool(parameters.get('upgrade_check', False))
+    if parameters.get('upgrade_check_type') == 'string':
+        value = dbus.String('true' if check else 'false')
+    else:
+        value = dbus.Boolean(check)
+    mock.AddProperty(MAIN_IFACE, 'LocalUpgradeCheckStatus', value)

@@ -1,0 +1,20 @@
+'''Fake of the session lock service.
+
+Parameters (-p JSON):
+  current_user: the text CurrentUser returns (default '{}')
+  fail: true to answer CurrentUser with an error
+'''
+import dbus
+
+BUS_NAME = 'com.orvane.kesh.LockService'
+MAIN_OBJ = '/com/orvane/kesh/LockService'
+MAIN_IFACE = 'com.orvane.kesh.LockService'
+SYSTEM_BUS = True
+
+
+def load(mock, parameters):
+    if parameters.get('fail'):
+        code = "raise dbus.exceptions.DBusException('locked out', name='com.orvane.kesh.Error.Failed')"
+    else:
+        code = 'ret = %r' % parameters.get('current_user', '{}')
+    mock.AddMethod(MAIN_IFACE, 'CurrentUser', '', 's', code)
