@@ -1,0 +1,187 @@
+#include "proxy/manual_proxy_config.h"
+
+#include "util/log_category.h"
+
+#include <QGSettings>
+#include <QVariant>
+
+#include <optional>
+
+namespace {
+const QString kHostKey = QStringLiteral("host");
+const QString kPortKey = QStringLiteral("port");
+const QString kUseAuthenticationKey = QStringLiteral("useAuthentication");
+const QString kUserKey = QStringLiteral("authenticationUser");
+const QString kPasswordKey = QStringLiteral("authenticationPassword");
+
+struct ProtocolSettings
+{
+    const char *schemaId;
+    QNetworkProxy::ProxyType networkProxyType;
+};
+
+std::optional<ProtocolSettings> protocolSettings(ManualProxyType proxyType)
+{
+    switch (proxyType) {
+    case HTTP:
+        return ProtocolSettings{"com.orvane.wrap.gnome.system.proxy.http", QNetworkProxy::HttpProxy};
+    case HTTPS:
+        return ProtocolSettings{"com.orvane.wrap.gnome.system.proxy.https", QNetworkProxy::HttpProxy};
+    case FTP:
+        return ProtocolSettings{"com.orvane.wrap.gnome.system.proxy.ftp", QNetworkProxy::FtpCachingProxy};
+    case SOCKS:
+        return ProtocolSettings{"com.orvane.wrap.gnome.system.proxy.socks", QNetworkProxy::Socks5Proxy};
+    }
+    return std::nullopt;
+}
+
+// 0, which makes the configuration invalid, for a port outside 1..65535:
+// cutting it to 16 bits would send the traffic to some unrelated port.
+quint16 portFromSetting(const QVariant &value)
+{
+    bool ok = false;
+    const qlonglong port = value.toLongLong(&ok);
+    return ok && port >= 1 && port <= 65535 ? quint16(port) : 0;
+}
+} // namespace
+
+ManualProxyConfig::ManualProxyConfig(ManualProxyType proxyType, QObject *parent)
+    : QObject(parent)
+    , m_proxyType(proxyType)
+{
+    const std::optional<ProtocolSettings> settings = protocolSettings(proxyType);
+    if (!settings) {
+        qCWarning(logMain) << "Unknown manual proxy type" << int(proxyType);
+        return;
+    }
+    m_networkProxy.setType(settings->networkProxyType);
+
+    // GLib aborts the whole process on a schema it does not know; a desktop
+    // without this protocol's schema simply has no proxy for it.
+    const QByteArray schemaId(settings->schemaId);
+    if (!QGSettings::isSchemaInstalled(schemaId)) {
+        qCWarning(logMain) << "Proxy settings schema is not installed, ignoring it:" << schemaId;
+        return;
+    }
+    m_gsettings = new QGSettings(schemaId, QByteArray(), this);
+
+    // The same holds for a key an older schema lacks: only listed keys are read.
+    m_keys = m_gsettings->keys();
+    QStringList missingKeys;
+    for (const QString &key : {kHostKey, kPortKey, kUseAuthenticationKey, kUserKey, kPasswordKey}) {
+        if (!m_keys.contains(key))
+            missingKeys.append(key);
+    }
+    if (!missingKeys.isEmpty())
+        qCWarning(logMain) << "Proxy settings schema" << schemaId << "lacks keys, reading them as unset:"
+                           << missingKeys;
+
+    connect(m_gsettings, &QGSettings::changed, this, &ManualProxyConfig::slotGSettingsValueChanged);
+
+    for (const QString &key : {kHostKey, kPortKey, kUseAuthenticationKey, kUserKey, kPasswordKey})
+        slotGSettingsValueChanged(key);
+}
+
+ManualProxyConfig::~ManualProxyConfig() = default;
+
+bool ManualProxyConfig::isValid() const
+{
+    return m_valid;
+}
+
+bool ManualProxyConfig::useAuthentication() const
+{
+    return m_useAuthentication;
+}
+
+QNetworkProxy ManualProxyConfig::networkProxy() const
+{
+    return m_valid ? m_networkProxy : QNetworkProxy();
+}
+
+QVariant ManualProxyConfig::value(const QString &key) const
+{
+    return m_keys.contains(key) ? m_gsettings->get(key) : QVariant();
+}
+
+bool ManualProxyConfig::reloadCredentials()
+{
+    const QString user = value(kUserKey).toString();
+    const QString password = value(kPasswordKey).toString();
+    if (user == m_networkProxy.user() && password == m_networkProxy.password())
+        return false;
+    m_networkProxy.setUser(user);
+    m_networkProxy.setPassword(password);
+    return true;
+}
+
+void ManualProxyConfig::slotGSettingsValueChanged(const QString &key)
+{
+    if (!m_keys.contains(key))
+        return;
+
+    const QVariant changedValue = m_gsettings->get(key);
+    bool changed = false;
+
+    if (key == kHostKey) {
+        const QString host = changedValue.toString();
+        if (host != m_networkProxy.hostName()) {
+            m_networkProxy.setHostName(host);
+            changed = true;
+        }
+    } else if (key == kPortKey) {
+        const quint16 port = portFromSetting(changedValue);
+        if (port != m_networkProxy.port()) {
+            m_networkProxy.setPort(port);
+            changed = true;
+        }
+    }
+
+    const bool addressValid = !m_networkProxy.hostName().isEmpty() && m_networkProxy.port() != 0;
+    if (addressValid != m_valid) {
+        m_valid = addressValid;
+        changed = true;
+    }
+
+    if (key == kUseAuthenticationKey) {
+        const bool useAuthentication = changedValue.toBool();
+        if (useAuthentication != m_useAuthentication) {
+            m_useAuthentication = useAuthentication;
+            changed = true;
+            // Switching authentication off dropped the credentials; their keys
+            // need not change again, so take them back from the store.
+            if (m_useAuthentication)
+                reloadCredentials();
+        }
+    }
+
+    if (m_useAuthentication) {
+        if (key == kUserKey) {
+            const QString user = changedValue.toString();
+            if (user != m_networkProxy.user()) {
+                m_networkProxy.setUser(user);
+                changed = true;
+            }
+        } else if (key == kPasswordKey) {
+            const QString password = changedValue.toString();
+            if (password != m_networkProxy.password()) {
+                m_networkProxy.setPassword(password);
+                changed = true;
+            }
+        }
+        if (m_valid) {
+            const bool credentialsValid = !m_networkProxy.user().isEmpty() && !m_networkProxy.password().isEmpty();
+            if (credentialsValid != m_valid) {
+                m_valid = credentialsValid;
+                Q_EMIT sigManualProxyConfigChanged(m_proxyType);
+                return;
+            }
+        }
+    } else {
+        m_networkProxy.setUser(QString());
+        m_networkProxy.setPassword(QString());
+    }
+
+    if (changed)
+        Q_EMIT sigManualProxyConfigChanged(m_proxyType);
+}

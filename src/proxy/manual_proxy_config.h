@@ -1,0 +1,42 @@
+// The user's manual proxy settings for one protocol, read from that protocol's
+// desktop settings schema and kept as a QNetworkProxy with a validity flag.
+#pragma once
+
+#include <QNetworkProxy>
+#include <QObject>
+#include <QStringList>
+
+class QGSettings;
+class QVariant;
+
+enum ManualProxyType { HTTP, HTTPS, FTP, SOCKS };
+
+class ManualProxyConfig : public QObject
+{
+    Q_OBJECT
+
+public:
+    ManualProxyConfig(ManualProxyType proxyType, QObject *parent);
+    ~ManualProxyConfig() override;
+
+    bool isValid() const;
+    bool useAuthentication() const;
+    QNetworkProxy networkProxy() const;
+
+Q_SIGNALS:
+    void sigManualProxyConfigChanged(ManualProxyType proxyType);
+
+private Q_SLOTS:
+    void slotGSettingsValueChanged(const QString &key);
+
+private:
+    QVariant value(const QString &key) const;
+    bool reloadCredentials();
+
+    QGSettings *m_gsettings = nullptr;
+    QStringList m_keys;
+    ManualProxyType m_proxyType;
+    bool m_valid = false;
+    bool m_useAuthentication = false;
+    QNetworkProxy m_networkProxy;
+};

@@ -1,0 +1,53 @@
+// Follows the desktop's system proxy settings and mirrors them into the seven
+// proxy environment variables of this process, signalling every change.
+#pragma once
+
+#include "proxy/manual_proxy_config.h"
+
+#include <QMap>
+#include <QObject>
+#include <QStringList>
+#include <QVariant>
+#include <QVariantMap>
+
+class QGSettings;
+
+class SystemProxyMonitor : public QObject
+{
+    Q_OBJECT
+
+public:
+    static SystemProxyMonitor *instance();
+
+    explicit SystemProxyMonitor(QObject *parent);
+    ~SystemProxyMonitor() override;
+
+    // The seven proxy variables as the environment holds them now; an unset
+    // one is a null QString.
+    QVariantMap getEnvironment() const;
+    void resetApplicationManualProxy();
+
+    // "scheme://[user:password@]host:port"; user and password are
+    // percent-encoded where URL userinfo does not allow their characters.
+    static QString proxyUrl(ManualProxyType type, const QString &host, quint16 port, bool useAuthentication,
+                            const QString &user, const QString &password);
+
+Q_SIGNALS:
+    void sigEnvironmentChanged();
+
+private Q_SLOTS:
+    void slotGSettingsValueChanged(const QString &key);
+    void slotManualProxyConfigChanged(ManualProxyType proxyType);
+
+private:
+    QVariant value(const QString &key) const;
+    void setNoProxy();
+
+    static SystemProxyMonitor *m_instance;
+
+    QGSettings *m_gsettings = nullptr;
+    QStringList m_keys;
+    bool m_initialized = false;
+    QString m_proxyMode;
+    QMap<ManualProxyType, ManualProxyConfig *> m_manualProxyConfigs;
+};
