@@ -233,7 +233,7 @@ class DaemonTestCase(unittest.TestCase):
         '''Returns once the daemon's event loop has answered a call on its
         object, so everything queued before the call has been handled. Has no
         side effect in the daemon (no log line).'''
-        obj = self.session_bus.get_object(SESSION_NAME, '/com/orvane/appstore/daemon')
+        obj = self.session_bus.get_object(SESSION_NAME, '/com/orvane/appstore/daemon', introspect=False)
         obj.GetAll(SESSION_NAME, dbus_interface='org.freedesktop.DBus.Properties', timeout=30)
 
     def edition_env(self, edition=3):
@@ -249,3 +249,94 @@ class DaemonTestCase(unittest.TestCase):
     def call_instance(self):
         obj = self.session_bus.get_object(SESSION_NAME, '/com/orvane/appstore/daemon')
         return obj.Instance(dbus_interface=SESSION_NAME)
+
+
+import queue  # noqa: E402 (helpers for the plugin host, below)
+import threading  # noqa: E402
+
+
+class PluginHost(Daemon):
+    '''The plugin inside appstore-plugin-host, driven line by line on its stdin.
+    Replies come on its stdout; the plugin's log (stderr) goes to the log file.'''
+
+    def __init__(self, argv, env, log_name):
+        super().__init__(argv, env, log_name, stdin=subprocess.PIPE)
+        self.replies = queue.Queue()
+        self._reader = threading.Thread(target=self._read, daemon=True)
+        self._reader.start()
+
+    def _read(self):
+        for raw in self.proc.stdout:
+            self.replies.put(raw.decode('utf-8', 'replace').rstrip('\n'))
+        self.replies.put(None)
+
+    def command(self, line, replies=1, timeout=10.0):
+        '''Sends one command and returns its reply lines.'''
+        try:
+            self.proc.stdin.write(line.encode() + b'\n')
+            self.proc.stdin.flush()
+        except BrokenPipeError:
+            raise AssertionError('host gone (status %s) before %r; log:\n%s' % (self.proc.wait(), line, self.text()))
+        answer = []
+        deadline = time.monotonic() + timeout
+        while len(answer) < replies:
+            try:
+                reply = self.replies.get(timeout=max(0.0, deadline - time.monotonic()))
+            except queue.Empty:
+                raise AssertionError('no reply to %r; log:\n%s' % (line, self.text()))
+            if reply is None:
+                raise AssertionError('host ended (status %s) while answering %r; log:\n%s'
+                                     % (self.proc.wait(), line, self.text()))
+            answer.append(reply)
+        return answer
+
+    def register(self, connection=None):
+        '''NSMRegister's result; connection None passes a null name.'''
+        reply = self.command('register' if connection is None else 'register ' + connection)[0]
+        assert reply.startswith('NSMRegister '), reply
+        return int(reply.split()[1])
+
+    def unregister(self):
+        reply = self.command('unregister')[0]
+        assert reply.startswith('NSMUnRegister '), reply
+        return int(reply.split()[1])
+
+    def status(self):
+        '''{'exported': bool, 'View': translation, 'connection': unique name} of
+        the connection named at the last registration.'''
+        lines = self.command('status', replies=3)
+        words = dict(l.split(' ', 1) for l in lines)
+        return {'exported': words['exported'] == 'yes', 'View': words['View'], 'connection': words['connection']}
+
+    def stop(self, sig=None, timeout=10.0):
+        '''Leaves through "quit", which unregisters first; returns the exit status.'''
+        if self.proc.poll() is None:
+            try:
+                self.proc.stdin.write(b'quit\n')
+                self.proc.stdin.close()
+            except BrokenPipeError:
+                pass
+            try:
+                self.proc.wait(timeout)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+                raise AssertionError('host did not quit; log:\n%s' % self.text())
+        self._reader.join(timeout)
+        self.proc.stdout.close()
+        self.log.close()
+        return self.proc.returncode
+
+
+class PluginHostTestCase(DaemonTestCase):
+    '''DaemonTestCase that can also run the plugin in its host.'''
+
+    def start_host(self, env=None, options=(), prefix=(), log_name=None):
+        host = PluginHost(list(prefix) + [PLUGIN_HOST] + list(options) + [PLUGIN], env or self.daemon_env(),
+                          log_name or 'host-%d.log' % len(self._daemons))
+        self._daemons.append(host)
+        return host
+
+    def connection_pid(self, unique_name):
+        return int(self.session_bus.get_object('org.freedesktop.DBus', '/org/freedesktop/DBus').GetConnectionUnixProcessID(
+            unique_name, dbus_interface='org.freedesktop.DBus'))

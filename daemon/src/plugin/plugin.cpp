@@ -7,13 +7,17 @@
 
 #include <QCoreApplication>
 #include <QLocale>
+#include <QPointer>
 #include <QTranslator>
+#include <QVector>
 
 namespace {
 
 QTranslator *g_translator = nullptr;
 DBusInterface *g_dbusInterface = nullptr;
 AppstoreDaemonInterface *g_appstoreDaemon = nullptr;
+// Released, but the host's loop has not yet come round to deleting them.
+QVector<QPointer<QObject>> g_released;
 
 void loadTranslation()
 {
@@ -30,7 +34,17 @@ void release(T *&object)
     if (!object)
         return;
     object->deleteLater();
+    g_released.append(object);
     object = nullptr;
+}
+
+// A start right after a stop, within one pass of the host's loop, would get
+// the dying service back from instance() and find the path still taken.
+void finishReleased()
+{
+    for (const QPointer<QObject> &object : qAsConst(g_released))
+        delete object.data();
+    g_released.clear();
 }
 
 } // namespace
@@ -46,6 +60,7 @@ __attribute__((visibility("default"))) int NSMRegister(const char *name, void *d
         return 0;
     }
 
+    finishReleased();
     g_dbusInterface = new DBusInterface(name);
     if (!g_dbusInterface->registerDBus()) {
         qCWarning(logMain) << "Register D-Bus failed";

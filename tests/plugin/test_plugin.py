@@ -1,0 +1,247 @@
+'''The daemon as a plugin of a session service manager, loaded into
+appstore-plugin-host: what the library exports, where it puts its object,
+a refused start, stop and a second start in one process, and that it then
+behaves as the program does.'''
+import json
+import os
+import re
+import subprocess
+import unittest
+import xml.etree.ElementTree as ET
+
+import dbus
+
+from orvane_testlib import (PluginHostTestCase, SESSION_NAME, SYSTEM_DAEMON_IFACE, HARNESS_DIR, PLUGIN,
+                            name_has_owner, wait_until)
+
+OBJECT_PATH = '/com/orvane/appstore/daemon'
+STARTED = 'Orvane Appstore Session Daemon started'
+NOT_SUPPORTED = 'NConfig is not supported'
+USER = subprocess.run(['id', '-un'], capture_output=True, text=True, check=True).stdout.strip()
+PROXY = 'com.orvane.wrap.gnome.system.proxy'
+WPAD = 'http://wpad.example/wpad.dat'
+AUTO_ENVIRONMENT = dict.fromkeys(['SOCKS_SERVER', 'all_proxy', 'auto_proxy', 'ftp_proxy', 'http_proxy',
+                                  'https_proxy', 'no_proxy'], '')
+INSTALLED = ('{"opt":1,"appName":"Foo","packageName":"foo","logname":"%s"}' % USER)
+
+
+def graft_catalogue():
+    return [os.path.join(HARNESS_DIR, 'graft'), '/usr/share', 'orvane-home-appstore-client',
+            os.environ['ORVANE_TEST_CLIENT_DIR'], '--']
+
+
+class ExportTableTest(unittest.TestCase):
+    def test_only_the_two_entry_functions(self):
+        out = subprocess.run(['nm', '-D', '--defined-only', PLUGIN], capture_output=True, text=True, check=True).stdout
+        symbols = sorted(tuple(line.split()[-2:]) for line in out.splitlines() if line.strip())
+        # Unmangled names: C linkage. Anything else would be the core library leaking.
+        self.assertEqual(symbols, [('T', 'NSMRegister'), ('T', 'NSMUnRegister')], out)
+        out = subprocess.run(['readelf', '--dyn-syms', '-W', PLUGIN], capture_output=True, text=True,
+                             check=True).stdout
+        defined = [l.split() for l in out.splitlines() if re.match(r'\s*\d+:', l) and ' UND ' not in l]
+        self.assertEqual(sorted((d[3], d[4], d[5], d[7]) for d in defined),
+                         [('FUNC', 'GLOBAL', 'DEFAULT', 'NSMRegister'),
+                          ('FUNC', 'GLOBAL', 'DEFAULT', 'NSMUnRegister')], out)
+
+
+class PluginTestCase(PluginHostTestCase):
+    def setUp(self):
+        super().setUp()
+        self.system_daemon = self.start_system_daemon()
+
+    def reports(self):
+        return self.system_daemon.calls('SetSystemProxy')
+
+    def interfaces(self, owner):
+        '''Interface names, with their members, of the object at OBJECT_PATH on
+        the connection owner; none when nothing is exported there.'''
+        obj = self.session_bus.get_object(owner, OBJECT_PATH, introspect=False)
+        try:
+            xml = obj.Introspect(dbus_interface='org.freedesktop.DBus.Introspectable')
+        except dbus.exceptions.DBusException as e:
+            if e.get_dbus_name() != 'org.freedesktop.DBus.Error.UnknownObject':
+                raise
+            return {}
+        return {i.get('name'): [m.get('name') for m in i] for i in ET.fromstring(xml).findall('interface')}
+
+
+class ConnectionTest(PluginTestCase):
+    def test_named_connection_exports_object_and_requests_no_name(self):
+        host = self.start_host()
+        self.assertEqual(host.register('appstore-test'), 0)
+        self.system_daemon.wait_calls('SetSystemProxy', 1)
+        status = host.status()
+        self.assertTrue(status['exported'])
+        unique = status['connection']
+        self.assertEqual(self.connection_pid(unique), host.pid)
+        self.assertFalse(name_has_owner(self.session_bus, SESSION_NAME))
+        self.assertEqual(self.interfaces(unique).get(SESSION_NAME), ['Instance'])
+
+        self.session_bus.get_object(unique, OBJECT_PATH, introspect=False).Instance(dbus_interface=SESSION_NAME)
+        host.wait_log(STARTED)
+        self.assertEqual(host.stop(), 0, host.text())
+
+    def test_null_empty_or_blank_name_claims_the_well_known_name(self):
+        for argument in (None, '""', '" "'):
+            with self.subTest(name=argument):
+                host = self.start_host()
+                self.assertFalse(name_has_owner(self.session_bus, SESSION_NAME))
+                self.assertEqual(host.register(argument), 0)
+                status = host.status()
+                self.assertTrue(status['exported'])
+                owner = self.session_bus.get_name_owner(SESSION_NAME)
+                self.assertEqual(owner, status['connection'])
+                self.assertEqual(self.connection_pid(owner), host.pid)
+                self.call_instance()
+                host.wait_log(STARTED)
+                self.assertEqual(host.stop(), 0, host.text())
+                wait_until(lambda: not name_has_owner(self.session_bus, SESSION_NAME), message='name released')
+
+    def test_taken_path_refuses_and_builds_nothing(self):
+        host = self.start_host(options=['--occupy', 'busy'])
+        self.assertEqual(host.register('busy'), 0)
+        lines = host.lines()
+        failed_object = [i for i, l in enumerate(lines) if 'Register D-Bus object failed:' in l]
+        failed = [i for i, l in enumerate(lines) if re.search(r'Register D-Bus failed$', l)]
+        self.assertEqual(len(failed_object), 1, host.text())
+        self.assertEqual(len(failed), 1, host.text())
+        self.assertLess(failed_object[0], failed[0])
+        # The occupant keeps the path; the plugin's object is nowhere.
+        busy = host.status()['connection']
+        self.assertNotIn(SESSION_NAME, self.interfaces(busy))
+        self.assertFalse(name_has_owner(self.session_bus, SESSION_NAME))
+
+        # Positive control: a start now builds the service, which reports the
+        # settings of this moment, once. A service left by the refused start
+        # would have reported the earlier settings before, on the same
+        # connection, and would be handed out again instead of a new one.
+        self.gsettings('set', PROXY, 'autoconfig-url', WPAD)
+        self.gsettings('set', PROXY, 'mode', 'auto')
+        self.assertEqual(host.register('free'), 0)
+        self.system_daemon.wait_calls('SetSystemProxy', 1)
+        self.assertTrue(host.status()['exported'])
+        self.assertEqual([(user, json.loads(text)) for user, text in self.reports()],
+                         [(USER, dict(AUTO_ENVIRONMENT, auto_proxy=WPAD))])
+        self.assertEqual(len(host.lines('System Proxy:')), 1, host.text())
+        self.assertEqual(host.stop(), 0, host.text())
+
+
+class LifecycleTest(PluginTestCase):
+    '''With the German test catalogue, so that the translator's presence in
+    the host's application shows in the host's status.'''
+
+    def setUp(self):
+        super().setUp()
+        self.notifications = self.start_notification_server()
+        self.host = self.start_host(
+            env=self.daemon_env(LC_ALL='de_DE.UTF-8', LANG='de_DE.UTF-8', NUVIX_OS_RELEASE=self.edition_env(3)),
+            prefix=graft_catalogue())
+
+    def notify_installed(self, count):
+        self.system_daemon.emit(SYSTEM_DAEMON_IFACE, 'sigSystemNotificationSent', 's', [INSTALLED])
+        return self.notifications.wait_calls('Notify', count)
+
+    def test_unregister_without_register_does_nothing(self):
+        before = self.host.status()  # the host runs, and the graft has had its say
+        self.assertEqual((before['exported'], before['View']), (False, 'View'))
+        log = self.host.text()
+        self.assertEqual(self.host.unregister(), 0)
+        self.assertEqual(self.host.unregister(), 0)
+        self.assertEqual(self.host.status(), before)
+        self.assertEqual(self.host.text(), log)
+        # The plugin is still in its first state: a start works.
+        self.assertEqual(self.host.register(), 0)
+        self.system_daemon.wait_calls('SetSystemProxy', 1)
+        self.assertEqual(self.host.status()['View'], 'Anzeigen')
+        self.assertEqual(self.host.stop(), 0, self.host.text())
+
+    def test_stop_releases_and_second_start_builds_a_fresh_service(self):
+        self.assertEqual(self.host.status()['View'], 'View')
+        self.assertEqual(self.host.register('first'), 0)
+        self.system_daemon.wait_calls('SetSystemProxy', 1)
+        first = self.host.status()
+        self.assertEqual((first['exported'], first['View']), (True, 'Anzeigen'))
+        self.assertEqual(self.notify_installed(1)[0][3], '"Foo" erfolgreich installiert')
+
+        self.assertEqual(self.host.unregister(), 0)
+        # The reply to the next command comes from a later pass of the loop.
+        stopped = self.host.status()
+        self.assertEqual((stopped['exported'], stopped['View']), (False, 'View'))
+        self.assertEqual(self.interfaces(first['connection']), {})
+        log = self.host.text()
+        self.assertEqual(self.host.unregister(), 0)
+        self.assertEqual(self.host.status(), stopped)
+        self.assertEqual(self.host.text(), log, 'a second stop did something')
+
+        # Second start, on the default connection this time.
+        self.assertEqual(self.host.register(), 0)
+        self.system_daemon.wait_calls('SetSystemProxy', 2)
+        second = self.host.status()
+        self.assertEqual((second['exported'], second['View']), (True, 'Anzeigen'))
+        self.notify_installed(2)
+        # The notices go out on the default connection before the answer to
+        # this call, so a notice of the stopped service would be counted.
+        self.settle()
+        self.assertEqual(len(self.notifications.calls('Notify')), 2)
+        self.assertEqual(len(self.reports()), 2)
+        self.assertEqual(self.host.stop(), 0, self.host.text())
+
+    def test_restart_within_one_pass(self):
+        self.assertEqual(self.host.register('same'), 0)
+        self.system_daemon.wait_calls('SetSystemProxy', 1)
+        self.assertEqual(self.host.command('restart same'), ['NSMUnRegister 0 NSMRegister 0'])
+        self.system_daemon.wait_calls('SetSystemProxy', 2)
+        self.assertEqual(self.host.lines('Register D-Bus'), [])
+        status = self.host.status()
+        self.assertEqual((status['exported'], status['View']), (True, 'Anzeigen'))
+        self.assertEqual(len(self.notify_installed(1)), 1)
+        self.assertEqual(self.host.unregister(), 0)
+        self.assertEqual(self.host.status()['exported'], False)
+        self.assertEqual(self.host.stop(), 0, self.host.text())
+
+    def test_second_register_while_running_is_ignored(self):
+        self.assertEqual(self.host.register(), 0)
+        self.system_daemon.wait_calls('SetSystemProxy', 1)
+        self.assertEqual(self.host.register(), 0)
+        self.assertEqual(len(self.host.lines('Already registered')), 1, self.host.text())
+        # The running start keeps its translator, and a stop still removes its object.
+        self.assertEqual(self.host.status()['View'], 'Anzeigen')
+        self.settle()
+        self.assertEqual(len(self.reports()), 1)
+        self.assertEqual(self.host.unregister(), 0)
+        self.assertEqual(self.host.status()['exported'], False)
+        self.assertEqual(self.host.stop(), 0, self.host.text())
+
+
+class SameAsProgramTest(PluginTestCase):
+    '''Once started, program and plugin are the same daemon; only their starts differ.'''
+
+    def run_installed_notice(self, start):
+        notifications = self.start_notification_server()
+        self.system_daemon.clear()
+        runner = start(self.daemon_env(NUVIX_OS_RELEASE=self.edition_env(3)))
+        self.system_daemon.wait_calls('SetSystemProxy', 1)
+        self.system_daemon.emit(SYSTEM_DAEMON_IFACE, 'sigSystemNotificationSent', 's', [INSTALLED])
+        calls = notifications.wait_calls('Notify', 1)
+        self.assertEqual(runner.stop(), 0, runner.text())
+        self.stop_fake(notifications)
+        return calls, runner.text()
+
+    def start_plugin(self, env):
+        host = self.start_host(env=env)
+        self.assertEqual(host.register('parity'), 0)
+        return host
+
+    def test_notice_and_start_messages(self):
+        program_calls, program_log = self.run_installed_notice(lambda env: self.start_daemon(env=env))
+        plugin_calls, plugin_log = self.run_installed_notice(self.start_plugin)
+        self.assertEqual(len(program_calls), 1)
+        self.assertEqual(len(program_calls[0]), 8)
+        self.assertEqual(program_calls[0][3], '"Foo" installed successfully')
+        self.assertEqual(plugin_calls, program_calls)
+        self.assertEqual(program_log.count(NOT_SUPPORTED), 2, program_log)
+        self.assertEqual(plugin_log.count(NOT_SUPPORTED), 0, plugin_log)
+
+
+if __name__ == '__main__':
+    unittest.main()
