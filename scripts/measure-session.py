@@ -6,6 +6,8 @@ import subprocess
 import sys
 import time
 
+import dbus
+
 from orvane_testlib import (bus, name_has_owner, wait_until, Fake, TEMPLATES, SESSION_NAME, SYSTEM_DAEMON_NAME,
                             SYSTEM_DAEMON_PATH, LOCK_NAME, LOCK_PATH)
 
@@ -30,7 +32,12 @@ def main(runs):
         times.append((time.monotonic() - start) * 1000)
         # Idle: let the first report and the event loop settle, then read VmRSS.
         obj = session.get_object(SESSION_NAME, '/com/orvane/appstore/daemon', introspect=False)
-        obj.GetAll(SESSION_NAME, dbus_interface='org.freedesktop.DBus.Properties')
+        def answered():
+            try:
+                return obj.GetAll(SESSION_NAME, dbus_interface='org.freedesktop.DBus.Properties') is not None
+            except dbus.exceptions.DBusException:  # name owned, object not exported yet
+                return False
+        wait_until(answered, message='the daemon to answer')
         time.sleep(1.0)
         with open('/proc/%d/status' % proc.pid) as f:
             fields = dict(line.split(':', 1) for line in f)

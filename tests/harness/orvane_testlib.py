@@ -234,7 +234,17 @@ class DaemonTestCase(unittest.TestCase):
         object, so everything queued before the call has been handled. Has no
         side effect in the daemon (no log line).'''
         obj = self.session_bus.get_object(SESSION_NAME, '/com/orvane/appstore/daemon', introspect=False)
-        obj.GetAll(SESSION_NAME, dbus_interface='org.freedesktop.DBus.Properties', timeout=30)
+
+        def answered():
+            try:
+                obj.GetAll(SESSION_NAME, dbus_interface='org.freedesktop.DBus.Properties', timeout=30)
+                return True
+            except dbus.exceptions.DBusException as e:
+                # The name is taken a moment before the object is exported.
+                if e.get_dbus_name() != 'org.freedesktop.DBus.Error.UnknownObject':
+                    raise
+                return False
+        wait_until(answered, message='the daemon object to answer')
 
     def edition_env(self, edition=3):
         path = os.path.join(TMPDIR, 'os-release-%d' % edition)
