@@ -178,8 +178,15 @@ class DaemonTestCase(unittest.TestCase):
                 d.proc.wait()
             if failed or os.environ.get('ORVANE_TEST_VERBOSE'):
                 sys.stderr.write('--- daemon log %s ---\n%s\n' % (d.log_path, d.text()))
+        problems = []
         for f in self._fakes:
-            f.stop()
+            try:
+                f.stop()
+            except Exception as e:  # stop the others regardless, or they leak into the next test
+                problems.append(e)
+        self._fakes = []
+        if problems:
+            raise problems[0]
         wait_until(lambda: not name_has_owner(self.session_bus, SESSION_NAME), message='daemon name released')
 
     # peers ---------------------------------------------------------------

@@ -293,7 +293,9 @@ void AppstoreDaemonInterface::slotInstallProgress(const QString &id, const QStri
     Guard guard([] { malloc_trim(0); });
 
     const QPair<QString, int> brief = parseAppInfoJson(statusMsg);
-    qCDebug(logMain) << QStringLiteral("Package %1 install succeeded, package_mode: %2").arg(packageName).arg(brief.second);
+    // One pass: a "%1" inside the package name must not take the mode.
+    qCDebug(logMain) << QStringLiteral("Package %1 install succeeded, package_mode: %2")
+                            .arg(packageName, QString::number(brief.second));
     if (brief.first.isEmpty() || brief.second != 1)
         return;
 

@@ -1,0 +1,187 @@
+'''The daily update notice: its values and body, the filters, the user's and
+the system daemon's switches, and the stored date of the last notice.'''
+import time
+import unittest
+
+from orvane_testlib import wait_until
+from notice_case import NoticeTestCase, app, update_call
+
+SCHEMA = 'com.orvane.kesh.app-store'
+A, B, C, D, E = (app('pkg-%s' % n.lower(), n) for n in 'ABCDE')
+
+
+class UpgradeNoticeTest(NoticeTestCase):
+    def setUp(self):
+        super().setUp()
+        self.today = time.strftime('%Y%m%d')
+
+    def expect_notice(self, body):
+        '''One notice with body went out, and today's date was stored after it.'''
+        self.assertEqual(self.notifications.wait_calls('Notify', 1), [update_call(body)])
+        stored = self.system_daemon.wait_calls('SetConfigByNodeName', 1)
+        self.assertEqual(len(stored), 1)
+        self.assertEqual(stored[0][0], 'upgradeNoticeTime')
+        self.assert_today(stored[0][1], self.today)
+        self.assertEqual(self.system_daemon.calls('GetConfigByNodeName'), [['upgradeNoticeTime']])
+        self.forget()
+
+    def expect_silence(self, date_read=True):
+        self.assertEqual(self.control(), [])
+        self.assertEqual(self.system_daemon.calls('SetConfigByNodeName'), [])
+        self.assertEqual(len(self.system_daemon.calls('GetConfigByNodeName')), 1 if date_read else 0)
+        self.forget()
+
+    def test_values_body_and_daily_cap(self):
+        self.start_peers()
+        self.gsettings('set', SCHEMA, 'update-apps-not-notify', 'true')
+        daemon = self.start_noticing_daemon()
+
+        # Switched off: the date is read, nothing is shown or stored.
+        self.send_upgrades([A])
+        self.expect_silence()
+
+        # Switched on from another process: read afresh for the next list.
+        self.gsettings('set', SCHEMA, 'update-apps-not-notify', 'false')
+        wait_until(lambda: self.send_upgrades([A]) or self.notify_calls(), message='notice after switching on')
+        # The lists sent after that one find today's date stored.
+        self.assertEqual(self.control(), [update_call('1 app: A')])
+        self.system_daemon.wait_calls('SetConfigByNodeName', 1)
+
+        rows = [
+            ([A], '1 app: A'),
+            ([A, B], '2 apps: A, B'),
+            ([A, B, C], '3 apps: A, B, C'),
+            ([A, B, C, D], '4 apps: A, B, C...'),
+            ([A, B, C, D, E], '5 apps: A, B, C...'),
+            # not in a Wayland session, so an app without Wayland support counts
+            ([app('w', 'W', wayland=1), app('x', 'X', wayland=0), app('y', 'Y')], '3 apps: W, X, Y'),
+            # an element that is no JSON object is an app without a name
+            (['not json', A], '2 apps: , A'),
+        ]
+        for infos, body in rows:
+            with self.subTest(body=body):
+                self.store_notice_date('19990101')
+                self.send_upgrades(infos)
+                self.expect_notice(body)
+
+        # Once a day: today's date is stored now.
+        self.send_upgrades([A])
+        self.expect_silence()
+        daemon.wait_log(r'\] "Last notify date: (\d{8}), current date: \1"$')
+
+        for stored in ('20991231', 'garbage'):
+            with self.subTest(stored=stored):
+                self.store_notice_date(stored)
+                self.send_upgrades([B])
+                self.expect_notice('1 app: B')
+        daemon.wait_log(r'\] "Last notify date: , current date: \d{8}"$')
+
+        # An empty list is not even worth asking the system daemon about.
+        self.store_notice_date('19990101')
+        flag_reads = len(daemon.lines('LocalUpgradeCheckStatus:'))
+        self.send_upgrades([])
+        self.expect_silence(date_read=False)
+        self.assertEqual(len(daemon.lines('LocalUpgradeCheckStatus:')), flag_reads)
+
+    def test_ignore_list_follows_the_setting(self):
+        self.start_peers()
+        self.gsettings('set', SCHEMA, 'apps-ignore-updates', "['pkg-b']")
+        self.start_noticing_daemon()
+        self.send_upgrades([A, B])
+        self.expect_notice('1 app: A')
+
+        def body_after_change():
+            self.store_notice_date('19990101')
+            self.send_upgrades([A, B, C])
+            self.system_daemon.wait_calls('SetConfigByNodeName', 1)
+            return self.notifications.wait_calls('Notify', 1)[0][4]
+
+        # Changed by another process while the daemon runs.
+        self.gsettings('set', SCHEMA, 'apps-ignore-updates', "['pkg-a', 'pkg-c']")
+        wait_until(lambda: body_after_change() == '1 app: B', message='the new ignore list')
+
+        # Whole names, case-sensitive.
+        self.store_notice_date('19990101')
+        self.send_upgrades([app('pkg-a2', 'A2'), app('PKG-A', 'A3'), app('pkg', 'A4')])
+        self.expect_notice('3 apps: A2, A3, A4')
+
+        # Nothing left to announce: nothing shown, no date stored.
+        self.store_notice_date('19990101')
+        self.send_upgrades([A, C])
+        self.expect_silence()
+
+    def test_wayland_session_announces_only_wayland_apps(self):
+        self.start_peers()
+        self.start_noticing_daemon(XDG_SESSION_TYPE='wayland')
+        self.send_upgrades([app('a', 'A', wayland=1), app('b', 'B'), app('c', 'C', wayland=0),
+                            app('d', 'D', wayland='1'), 'not json', app('e', 'E', wayland=1)])
+        self.expect_notice('2 apps: A, E')
+
+        self.store_notice_date('19990101')
+        self.send_upgrades([app('b', 'B'), app('c', 'C', wayland=2)])
+        self.expect_silence()
+
+    def test_system_daemon_checking_holds_the_notice(self):
+        for kind in ('boolean', 'string'):
+            with self.subTest(type=kind):
+                self.start_peers(upgrade_check=True, upgrade_check_type=kind)
+                daemon = self.start_noticing_daemon()
+                self.send_upgrades([A])
+                self.expect_silence(date_read=False)
+                daemon.wait_log(r'\] LocalUpgradeCheckStatus: true$')
+                self.assertEqual(daemon.stop(), 0)
+                self.stop_fake(self.notifications)
+                self.stop_fake(self.system_daemon)
+
+    def test_flag_is_read_for_each_list(self):
+        self.start_peers(upgrade_check=True)
+        daemon = self.start_noticing_daemon()
+        self.send_upgrades([A])
+        self.expect_silence(date_read=False)
+        self.set_upgrade_check(False)
+        self.send_upgrades([A])
+        self.expect_notice('1 app: A')
+        daemon.wait_log(r'\] LocalUpgradeCheckStatus: false$')
+
+    def test_daily_cap_holds_across_a_restart(self):
+        self.start_peers()
+        first = self.start_noticing_daemon()
+        self.send_upgrades([A])
+        self.expect_notice('1 app: A')
+        self.assertEqual(first.stop(), 0)
+
+        second = self.start_noticing_daemon()
+        self.send_upgrades([A, B])
+        self.expect_silence()
+        second.wait_log(r'\] "Last notify date: (\d{8}), current date: \1"$')
+
+    def test_unreadable_date_lets_every_notice_out(self):
+        self.start_peers(config_error=True)
+        daemon = self.start_noticing_daemon()
+        for body, infos in (('1 app: A', [A]), ('2 apps: A, B', [A, B])):
+            with self.subTest(body=body):
+                self.send_upgrades(infos)
+                self.expect_notice(body)
+        self.assertEqual(len(daemon.lines(r'\[Warning\].*\] GetConfigByNodeName upgradeNoticeTime failed: '
+                                          r'"node store unavailable"$')), 2, daemon.text())
+        self.assertEqual(len(daemon.lines(r'\] "Last notify date: 19700101, current date: \d{8}"$')), 2)
+
+    def test_system_daemon_started_after_the_session_daemon(self):
+        self.notifications = self.start_notification_server()
+        daemon = self.start_daemon(env=self.daemon_env(NUVIX_OS_RELEASE=self.edition_env(3)))
+        daemon.wait_log(r'System Proxy:')
+        self.system_daemon = self.start_system_daemon(upgrade_check=True)
+        self._controls = 0
+        # The daemon repeats its proxy report to a new owner: it has seen this one.
+        self.system_daemon.wait_calls('SetSystemProxy', 1)
+        self.send_upgrades([A])
+        self.expect_silence(date_read=False)
+        daemon.wait_log(r'\] LocalUpgradeCheckStatus: true$')
+
+        self.set_upgrade_check(False)
+        self.send_upgrades([A])
+        self.expect_notice('1 app: A')
+
+
+if __name__ == '__main__':
+    unittest.main()

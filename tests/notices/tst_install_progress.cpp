@@ -1,0 +1,218 @@
+// slotInstallProgress invoked by name, as its outside caller does: which
+// completed installs start the package's bottle script, how, and what is logged.
+// Runs with /opt/apps grafted onto a directory of the test's own, and with a
+// recording stand-in for bash first on PATH.
+#include "dbus/appstore_daemon_interface.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+namespace {
+
+const QString kAppId = QStringLiteral("orvane-app-store");
+const QString kApps = QStringLiteral("/opt/apps");
+
+QStringList g_messages;
+QtMessageHandler g_previousHandler = nullptr;
+
+void recordMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (qstrcmp(context.category, "com.orvane.app-store.session-daemon") == 0)
+        g_messages << (type == QtDebugMsg ? QStringLiteral("D ") : QStringLiteral("W ")) + text;
+    g_previousHandler(type, context, text);
+}
+
+QString briefInfo(const QString &name, int packageMode = 1, int installMode = 1)
+{
+    const QJsonObject info{{QStringLiteral("package_name"), name},
+                           {QStringLiteral("package_mode"), packageMode},
+                           {QStringLiteral("pkgInstallMode"), installMode}};
+    return QString::fromUtf8(
+        QJsonDocument(QJsonObject{{QStringLiteral("appBriefInfo"), info}}).toJson(QJsonDocument::Compact));
+}
+
+QString debugLine(const QString &package, int mode)
+{
+    return QStringLiteral("D \"Package %1 install succeeded, package_mode: %2\"").arg(package, QString::number(mode));
+}
+
+QString scriptOf(const QString &package)
+{
+    return QStringLiteral("/opt/apps/%1/files/run.sh").arg(package);
+}
+
+bool writeScript(const QString &path)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write("#!/bin/sh\nexit 0\n");
+    file.close();
+    return file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+} // namespace
+
+class InstallProgressTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void installProgress_data();
+    void installProgress();
+
+private:
+    bool invoke(const QString &id, const QString &package, int state, int total, int progress,
+                const QString &statusMsg);
+    QList<QStringList> startedBash() const;
+
+    QObject *m_daemon = nullptr;
+    QString m_record;
+    QString m_trapName;
+    QList<QStringList> m_expectedStarts;
+};
+
+void InstallProgressTest::initTestCase()
+{
+    const QString tmp = qEnvironmentVariable("ORVANE_TEST_TMPDIR");
+    QVERIFY(!tmp.isEmpty());
+    // Fails unless the test runs inside the graft: never write the real /opt/apps.
+    QVERIFY2(QFileInfo(kApps).isDir() && QDir(kApps).isEmpty(), "/opt/apps is not the test's own");
+
+    // bash's stand-in appends one line per start: its arguments, each ended by US.
+    const QString bin = tmp + QStringLiteral("/bin");
+    m_record = tmp + QStringLiteral("/bash-starts");
+    QVERIFY(QDir().mkpath(bin));
+    QFile fake(bin + QStringLiteral("/bash"));
+    QVERIFY(fake.open(QIODevice::WriteOnly));
+    fake.write(QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$(printf '%s\\037' \"$@\")\" >> '%1'\n")
+                   .arg(m_record)
+                   .toUtf8());
+    fake.close();
+    QVERIFY(fake.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    qputenv("PATH", bin.toUtf8() + ':' + qgetenv("PATH"));
+
+    // A script wherever an unsafe name would lead, so that only the name check
+    // stands between such a name and a start.
+    m_trapName = QStringLiteral("../..") + tmp + QStringLiteral("/trap");
+    for (const QString &package : {QStringLiteral("good"), QStringLiteral("a b"), QStringLiteral("x;touch /tmp/owned"),
+                                   m_trapName})
+        QVERIFY2(writeScript(scriptOf(package)), qPrintable(package));
+    QVERIFY(QFileInfo::exists(scriptOf(QStringLiteral("good/../good"))));
+
+    g_previousHandler = qInstallMessageHandler(recordMessage);
+    m_daemon = AppstoreDaemonInterface::instance();
+    QVERIFY(m_daemon);
+}
+
+bool InstallProgressTest::invoke(const QString &id, const QString &package, int state, int total, int progress,
+                                 const QString &statusMsg)
+{
+    return QMetaObject::invokeMethod(m_daemon, "slotInstallProgress", Q_ARG(QString, id), Q_ARG(QString, package),
+                                     Q_ARG(int, state), Q_ARG(int, total), Q_ARG(int, progress),
+                                     Q_ARG(QString, statusMsg));
+}
+
+QList<QStringList> InstallProgressTest::startedBash() const
+{
+    QList<QStringList> starts;
+    QFile file(m_record);
+    if (!file.open(QIODevice::ReadOnly))
+        return starts;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (line.isEmpty())
+            continue;
+        QStringList args = QString::fromUtf8(line).split(QChar(0x1f));
+        args.removeLast(); // after the last separator
+        starts << args;
+    }
+    return starts;
+}
+
+void InstallProgressTest::installProgress_data()
+{
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<QString>("package");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<int>("total");
+    QTest::addColumn<int>("progress");
+    QTest::addColumn<QString>("statusMsg");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<QString>("script"); // started with it, or nothing started
+
+    const QString good = QStringLiteral("good");
+    const QStringList started{debugLine(good, 1)};
+    QTest::newRow("complete, both modes 1") << kAppId << good << 1 << 100 << 100 << briefInfo(good) << started
+                                            << scriptOf(good);
+    QTest::newRow("nothing to count") << kAppId << good << 1 << 0 << 0 << briefInfo(good) << started << scriptOf(good);
+    QTest::newRow("path from the slot's name")
+        << kAppId << good << 1 << 100 << 100 << briefInfo(QStringLiteral("other")) << started << scriptOf(good);
+
+    QTest::newRow("progress 99 of 100") << kAppId << good << 1 << 100 << 99 << briefInfo(good) << QStringList() << "";
+    QTest::newRow("state 0") << kAppId << good << 0 << 100 << 100 << briefInfo(good) << QStringList() << "";
+    QTest::newRow("state 2") << kAppId << good << 2 << 100 << 100 << briefInfo(good) << QStringList() << "";
+    QTest::newRow("other caller") << "orvane-app-store-beta" << good << 1 << 100 << 100 << briefInfo(good)
+                                  << QStringList() << "";
+    QTest::newRow("caller in capitals") << "ORVANE-APP-STORE" << good << 1 << 100 << 100 << briefInfo(good)
+                                        << QStringList() << "";
+
+    const QStringList modeUnknown{debugLine(good, -1)};
+    QTest::newRow("empty status text") << kAppId << good << 1 << 100 << 100 << "" << modeUnknown << "";
+    QTest::newRow("install mode 0") << kAppId << good << 1 << 100 << 100 << briefInfo(good, 1, 0) << modeUnknown << "";
+    QTest::newRow("package mode 0") << kAppId << good << 1 << 100 << 100 << briefInfo(good, 0, 1) << modeUnknown << "";
+    QTest::newRow("no brief info") << kAppId << good << 1 << 100 << 100 << R"({"progress": 100})" << modeUnknown
+                                   << "";
+    QTest::newRow("status text an array")
+        << kAppId << good << 1 << 100 << 100 << "[1]"
+        << QStringList{QStringLiteral(R"(W parse AppBriefInfo failed: "no error occurred" "[1]")"), debugLine(good, -1)}
+        << "";
+
+    const QString absent = QStringLiteral("absent");
+    QTest::newRow("no script") << kAppId << absent << 1 << 100 << 100 << briefInfo(absent)
+                               << QStringList{debugLine(absent, 1),
+                                              QStringLiteral(R"(W "Package absent run.sh not found, skip creating bottle")")}
+                               << "";
+
+    for (const QString &unsafe : {QStringLiteral("../../tmp/x"), QStringLiteral("a b"), QStringLiteral("x%1"),
+                                  QStringLiteral("x;touch /tmp/owned"), QStringLiteral("good/../good"), m_trapName}) {
+        QTest::newRow(qPrintable(QStringLiteral("refused: ") + unsafe))
+            << kAppId << unsafe << 1 << 100 << 100 << briefInfo(unsafe)
+            << QStringList{debugLine(unsafe, 1),
+                           QStringLiteral(R"(W Package name refused, skip creating bottle: "%1")").arg(unsafe)}
+            << "";
+    }
+}
+
+void InstallProgressTest::installProgress()
+{
+    QFETCH(QString, id);
+    QFETCH(QString, package);
+    QFETCH(int, state);
+    QFETCH(int, total);
+    QFETCH(int, progress);
+    QFETCH(QString, statusMsg);
+    QFETCH(QStringList, messages);
+    QFETCH(QString, script);
+
+    g_messages.clear();
+    QVERIFY(invoke(id, package, state, total, progress, statusMsg));
+    QCOMPARE(g_messages, messages);
+
+    if (script.isEmpty()) {
+        // Proof of absence: a good install started after this one has been
+        // recorded, and it is the only new start.
+        QVERIFY(invoke(kAppId, QStringLiteral("good"), 1, 1, 1, briefInfo(QStringLiteral("good"))));
+        script = scriptOf(QStringLiteral("good"));
+    }
+    m_expectedStarts << QStringList{QStringLiteral("-c"), script + QStringLiteral(" -c")};
+    QTRY_COMPARE(startedBash().size(), m_expectedStarts.size());
+    QCOMPARE(startedBash(), m_expectedStarts);
+}
+
+QTEST_GUILESS_MAIN(InstallProgressTest)
+#include "tst_install_progress.moc"
