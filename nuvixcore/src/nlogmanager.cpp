@@ -97,13 +97,20 @@ void rotateLocked(LogState &s)
     s.size = 0;
 }
 
+// A message with a raw line break (bus error texts, unquoted values) would
+// otherwise spill over lines and could pass for a line of its own.
+QByteArray oneLine(QByteArray text)
+{
+    return text.replace('\r', "\\r").replace('\n', "\\n");
+}
+
 void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     LogState &s = state();
     const QByteArray line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")).toUtf8()
         + " [" + levelName(type) + "] [" + (context.category ? context.category : "default") + "] ["
         + (context.file ? context.file : "") + ':' + QByteArray::number(context.line) + "] ["
-        + (context.function ? context.function : "") + "] " + message.toUtf8() + '\n';
+        + (context.function ? context.function : "") + "] " + oneLine(message.toUtf8()) + '\n';
 
     std::lock_guard<std::mutex> lock(s.mutex);
     if (s.console)

@@ -34,6 +34,14 @@ SchemaPtr lookupSchema(const QByteArray &schemaId)
     return SchemaPtr(g_settings_schema_source_lookup(source, schemaId.constData(), TRUE));
 }
 
+// keys() is not enough: it lists "level2" for a key "level-2", and
+// gsettings-qt then asks GLib for "level2".
+bool hasKey(const QByteArray &schemaId, const QString &key)
+{
+    const SchemaPtr schema = lookupSchema(schemaId);
+    return schema && g_settings_schema_has_key(schema.get(), GSettingsWatcher::gsettingsKeyName(key).constData());
+}
+
 } // namespace
 
 GSettingsWatcher *GSettingsWatcher::m_gsettingsWatcher = nullptr;
@@ -131,10 +139,7 @@ QGSettings *GSettingsWatcher::findSettings(const QByteArray &schemaId, const QBy
         qCWarning(logMain) << schemaId << path << "find QGSettings failed";
         return nullptr;
     }
-    // keys() is not enough: it lists "level2" for a key "level-2", and
-    // gsettings-qt then asks GLib for "level2".
-    const SchemaPtr schema = lookupSchema(schemaId);
-    if (!schema || !g_settings_schema_has_key(schema.get(), gsettingsKeyName(key).constData())) {
+    if (!hasKey(schemaId, key)) {
         qCWarning(logMain) << schemaId << path << "find key failed" << key;
         return nullptr;
     }
@@ -178,6 +183,11 @@ void GSettingsWatcher::slotValueChanged(const QString &key)
         return;
     }
 
+    // The key comes from gsettings-qt, which may name it in a form GLib does not know.
+    if (!hasKey(it.key().first, key)) {
+        qCWarning(logMain) << it.key().first << it.key().second << "find key failed" << key;
+        return;
+    }
     const QVariant value = settings->get(key);
     Q_EMIT sigValueChanged(it.key().first, it.key().second, key, value);
 }

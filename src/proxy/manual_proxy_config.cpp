@@ -120,7 +120,12 @@ void ManualProxyConfig::slotGSettingsValueChanged(const QString &key)
     if (!m_keys.contains(key))
         return;
 
-    const QVariant changedValue = m_gsettings->get(key);
+    // Only the keys this class uses are read: gsettings-qt lists some other
+    // keys under names GLib does not know ("level2" for "level-2"), and GLib
+    // ends the process when asked for one of those.
+    const bool used = key == kHostKey || key == kPortKey || key == kUseAuthenticationKey || key == kUserKey
+        || key == kPasswordKey;
+    const QVariant changedValue = used ? m_gsettings->get(key) : QVariant();
     bool changed = false;
 
     if (key == kHostKey) {

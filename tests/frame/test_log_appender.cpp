@@ -43,11 +43,13 @@ void LogAppenderTest::initTestCase()
 void LogAppenderTest::writesLinesToPrivateFile()
 {
     qCWarning(logTest) << "first line" << 42;
+    qCWarning(logTest).noquote() << QStringLiteral("forged\n2026-01-01 00:00:00.000 [Critical] x\r");
     QFile file(m_file);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(file.readAll());
     QVERIFY2(QRegularExpression(QStringLiteral(
-                 R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[Warning\] \[org\.test\.appender\] \[\S+test_log_appender\.cpp:\d+\] \[void LogAppenderTest::writesLinesToPrivateFile\(\)\] first line 42\n$)"))
+                 R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[Warning\] \[org\.test\.appender\] \[\S+test_log_appender\.cpp:\d+\] \[void LogAppenderTest::writesLinesToPrivateFile\(\)\] first line 42\n)"
+                                    R"(\S+ \S+ \[Warning\] .*\] forged\\n2026-01-01 00:00:00\.000 \[Critical\] x\\r\n$)"))
                  .match(text)
                  .hasMatch(),
              qPrintable(text));

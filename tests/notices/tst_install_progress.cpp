@@ -104,6 +104,8 @@ void InstallProgressTest::initTestCase()
                                    m_trapName})
         QVERIFY2(writeScript(scriptOf(package)), qPrintable(package));
     QVERIFY(QFileInfo::exists(scriptOf(QStringLiteral("good/../good"))));
+    // A directory where the script should be is no script.
+    QVERIFY(QDir().mkpath(scriptOf(QStringLiteral("hollow"))));
 
     g_previousHandler = qInstallMessageHandler(recordMessage);
     m_daemon = AppstoreDaemonInterface::instance();
@@ -177,6 +179,12 @@ void InstallProgressTest::installProgress_data()
                                << QStringList{debugLine(absent, 1),
                                               QStringLiteral(R"(W "Package absent run.sh not found, skip creating bottle")")}
                                << "";
+
+    const QString hollow = QStringLiteral("hollow");
+    QTest::newRow("directory instead of a script") << kAppId << hollow << 1 << 100 << 100 << briefInfo(hollow)
+        << QStringList{debugLine(hollow, 1),
+                       QStringLiteral(R"(W "Package hollow run.sh not found, skip creating bottle")")}
+        << "";
 
     for (const QString &unsafe : {QStringLiteral("../../tmp/x"), QStringLiteral("a b"), QStringLiteral("x%1"),
                                   QStringLiteral("x;touch /tmp/owned"), QStringLiteral("good/../good"), m_trapName}) {

@@ -5,6 +5,7 @@
 #include "proxy/system_proxy_monitor.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -32,6 +33,22 @@ int runChild(int argc, char **argv)
             const QString value = it.value().toString();
             result.insert(it.key(), value.isNull() ? QJsonValue() : QJsonValue(value));
         }
+    } else if (app.arguments().value(2) == QLatin1String("newer")) {
+        // A change of the extra key must pass unnoticed; the host change after
+        // it shows that both notifications were handled.
+        ManualProxyConfig config(HTTP, &app);
+        const QString schema = QStringLiteral("com.orvane.wrap.gnome.system.proxy.http");
+        QProcess::execute(QStringLiteral("gsettings"), {QStringLiteral("set"), schema, QStringLiteral("retry-2x"), QStringLiteral("5")});
+        QProcess::execute(QStringLiteral("gsettings"),
+                          {QStringLiteral("set"), schema, QStringLiteral("host"), QStringLiteral("newer.example")});
+        QDeadlineTimer deadline(10000);
+        while (config.networkProxy().hostName() != QLatin1String("newer.example") && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        const QNetworkProxy proxy = config.networkProxy();
+        result.insert(QStringLiteral("0"), QStringLiteral("%1 %2:%3")
+                                               .arg(config.isValid() ? QStringLiteral("valid") : QStringLiteral("invalid"),
+                                                    proxy.hostName())
+                                               .arg(proxy.port()));
     } else {
         for (const ManualProxyType type : {HTTP, HTTPS, FTP, SOCKS}) {
             const ManualProxyConfig config(type, &app);
@@ -117,6 +134,10 @@ void ProxySchemaFallbackTest::survivesDesktop_data()
                        {"2", "valid ftp.example:2121"},
                        {"3", "invalid :0"}}
         << QStringList(olderWarnings.mid(1));
+
+    QTest::newRow("configuration, newer schema with an unusual key")
+        << PROXY_NEWER_SCHEMA_DIR << "[com/orvane/wrap/gnome/system/proxy/http]\nhost='old.example'\nport=3128\n"
+        << "newer" << QJsonObject{{"0", "valid newer.example:3128"}} << QStringList();
 }
 
 void ProxySchemaFallbackTest::survivesDesktop()

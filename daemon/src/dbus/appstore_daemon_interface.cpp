@@ -307,7 +307,7 @@ void AppstoreDaemonInterface::slotInstallProgress(const QString &id, const QStri
     }
 
     const QString script = QStringLiteral("/opt/apps/%1/files/run.sh").arg(packageName);
-    if (!QFileInfo::exists(script)) {
+    if (!QFileInfo(script).isFile()) {
         qCWarning(logMain) << QStringLiteral("Package %1 run.sh not found, skip creating bottle").arg(packageName);
         return;
     }

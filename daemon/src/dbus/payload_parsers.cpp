@@ -191,10 +191,17 @@ QString redactProxyPasswords(const QString &environmentText)
         const int authority = url.indexOf(QLatin1String("://"));
         if (authority < 0)
             continue;
-        // The last "@" ends the user info even if an unencoded password holds one.
-        const int at = url.lastIndexOf(QLatin1Char('@'));
+        // User info only ever stands in the authority; an "@" in a path or
+        // query (a PAC file's URL) is not a password's end.
+        int authorityEnd = url.size();
+        for (const QChar end : {QLatin1Char('/'), QLatin1Char('?'), QLatin1Char('#')}) {
+            const int found = url.indexOf(end, authority + 3);
+            if (found >= 0 && found < authorityEnd)
+                authorityEnd = found;
+        }
+        const int at = url.lastIndexOf(QLatin1Char('@'), authorityEnd - 1);
         const int colon = url.indexOf(QLatin1Char(':'), authority + 3);
-        if (at < 0 || colon < 0 || colon > at)
+        if (at <= authority || colon < 0 || colon > at)
             continue;
         url.replace(colon + 1, at - colon - 1, QStringLiteral("***"));
         it.value() = url;
