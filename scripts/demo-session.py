@@ -24,7 +24,8 @@ def say(text):
 
 
 def start(argv, env=None):
-    proc = subprocess.Popen(argv, env=env)
+    # Ctrl-C is for the daemon; the fakes are ended once it has gone.
+    proc = subprocess.Popen(argv, env=env, preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_IGN))
     children.append(proc)
     return proc
 
