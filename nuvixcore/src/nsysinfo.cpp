@@ -16,9 +16,14 @@ int NSysInfo::veskEditionType()
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return 0;
 
-    static const QByteArray field("NUVIX_EDITION_TYPE=");
     // os-release is a short file; a cap keeps a hostile one from costing much.
-    const QList<QByteArray> lines = file.read(64 * 1024).split('\n');
+    return editionTypeFromOsRelease(file.read(64 * 1024));
+}
+
+int NSysInfo::editionTypeFromOsRelease(const QByteArray &osRelease)
+{
+    static const QByteArray field("NUVIX_EDITION_TYPE=");
+    const QList<QByteArray> lines = osRelease.split('\n');
     for (const QByteArray &rawLine : lines) {
         const QByteArray line = rawLine.trimmed();
         if (!line.startsWith(field))

@@ -5,6 +5,8 @@
 #include "logrules/log_rules_watcher.h"
 #include "proxy/system_proxy_monitor.h"
 
+#include <nuvixcore/nsysinfo.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -19,6 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const UpgradeAppInfo app = parseUpgradeAppInfo(text);
     upgradeNoticeBody({app.name, app.packageName, text, text});
     parseCurrentUser(bytes);
+    Nuvix::Core::NSysInfo::editionTypeFromOsRelease(bytes);
     isWaylandSession(text, text);
     redactProxyPasswords(text);
     redactProxyPasswords(proxyEnvironmentText({{QStringLiteral("http_proxy"), text}}));
