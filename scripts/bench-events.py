@@ -7,9 +7,8 @@ import pwd
 import subprocess
 import sys
 
-import dbus
 
-from orvane_testlib import (bus, name_has_owner, wait_until, Fake, TEMPLATES, TMPDIR, SESSION_NAME,
+from orvane_testlib import (bus, name_has_owner, wait_until, wait_for_daemon, Fake, TEMPLATES, TMPDIR, SESSION_NAME,
                             SYSTEM_DAEMON_NAME, SYSTEM_DAEMON_PATH, SYSTEM_DAEMON_IFACE, LOCK_NAME, LOCK_PATH,
                             LOCK_IFACE)
 
@@ -43,15 +42,9 @@ def main(n):
     daemon = subprocess.Popen([os.environ['ORVANE_DAEMON']], env=env, stderr=subprocess.DEVNULL)
     session = bus(False)
     wait_until(lambda: name_has_owner(session, SESSION_NAME), message='daemon')
-    obj = session.get_object(SESSION_NAME, '/com/orvane/appstore/daemon', introspect=False)
 
     def settle():
-        def answered():
-            try:
-                return obj.GetAll(SESSION_NAME, dbus_interface='org.freedesktop.DBus.Properties') is not None
-            except dbus.exceptions.DBusException:
-                return False
-        wait_until(answered, timeout=120, message='daemon idle')
+        wait_for_daemon(session, timeout=120)
 
     settle()
     notice = json.dumps({'opt': 1, 'appName': 'Foo', 'packageName': 'foo', 'logname': ME})

@@ -6,9 +6,7 @@ import subprocess
 import sys
 import time
 
-import dbus
-
-from orvane_testlib import (bus, name_has_owner, wait_until, Fake, TEMPLATES, SESSION_NAME, SYSTEM_DAEMON_NAME,
+from orvane_testlib import (bus, name_has_owner, wait_until, wait_for_daemon, Fake, TEMPLATES, SESSION_NAME, SYSTEM_DAEMON_NAME,
                             SYSTEM_DAEMON_PATH, LOCK_NAME, LOCK_PATH)
 
 
@@ -31,13 +29,7 @@ def main(runs):
                 raise SystemExit('daemon exited with %d' % proc.returncode)
         times.append((time.monotonic() - start) * 1000)
         # Idle: let the first report and the event loop settle, then read VmRSS.
-        obj = session.get_object(SESSION_NAME, '/com/orvane/appstore/daemon', introspect=False)
-        def answered():
-            try:
-                return obj.GetAll(SESSION_NAME, dbus_interface='org.freedesktop.DBus.Properties') is not None
-            except dbus.exceptions.DBusException:  # name owned, object not exported yet
-                return False
-        wait_until(answered, message='the daemon to answer')
+        wait_for_daemon(session)
         time.sleep(1.0)
         with open('/proc/%d/status' % proc.pid) as f:
             fields = dict(line.split(':', 1) for line in f)

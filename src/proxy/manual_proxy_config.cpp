@@ -104,15 +104,10 @@ QVariant ManualProxyConfig::value(const QString &key) const
     return m_keys.contains(key) ? m_gsettings->get(key) : QVariant();
 }
 
-bool ManualProxyConfig::reloadCredentials()
+void ManualProxyConfig::reloadCredentials()
 {
-    const QString user = value(kUserKey).toString();
-    const QString password = value(kPasswordKey).toString();
-    if (user == m_networkProxy.user() && password == m_networkProxy.password())
-        return false;
-    m_networkProxy.setUser(user);
-    m_networkProxy.setPassword(password);
-    return true;
+    m_networkProxy.setUser(value(kUserKey).toString());
+    m_networkProxy.setPassword(value(kPasswordKey).toString());
 }
 
 void ManualProxyConfig::slotGSettingsValueChanged(const QString &key)

@@ -31,7 +31,7 @@ private Q_SLOTS:
 
 private:
     QVariant value(const QString &key) const;
-    bool reloadCredentials();
+    void reloadCredentials();
 
     QGSettings *m_gsettings = nullptr;
     QStringList m_keys;

@@ -57,6 +57,24 @@ def name_has_owner(connection, name):
     return bool(connection.name_has_owner(name))
 
 
+def wait_for_daemon(session, timeout=30.0):
+    '''Returns once the daemon's event loop has answered a call on its object,
+    so everything queued before the call has been handled. Has no side effect
+    in the daemon (no log line).'''
+    obj = session.get_object(SESSION_NAME, '/com/orvane/appstore/daemon', introspect=False)
+
+    def answered():
+        try:
+            obj.GetAll(SESSION_NAME, dbus_interface='org.freedesktop.DBus.Properties', timeout=30)
+            return True
+        except dbus.exceptions.DBusException as e:
+            # The name is taken a moment before the object is exported.
+            if e.get_dbus_name() != 'org.freedesktop.DBus.Error.UnknownObject':
+                raise
+            return False
+    wait_until(answered, timeout, 'the daemon object to answer')
+
+
 class Fake:
     '''A python-dbusmock process standing in for one bus peer.'''
 
@@ -237,21 +255,7 @@ class DaemonTestCase(unittest.TestCase):
         return daemon
 
     def settle(self):
-        '''Returns once the daemon's event loop has answered a call on its
-        object, so everything queued before the call has been handled. Has no
-        side effect in the daemon (no log line).'''
-        obj = self.session_bus.get_object(SESSION_NAME, '/com/orvane/appstore/daemon', introspect=False)
-
-        def answered():
-            try:
-                obj.GetAll(SESSION_NAME, dbus_interface='org.freedesktop.DBus.Properties', timeout=30)
-                return True
-            except dbus.exceptions.DBusException as e:
-                # The name is taken a moment before the object is exported.
-                if e.get_dbus_name() != 'org.freedesktop.DBus.Error.UnknownObject':
-                    raise
-                return False
-        wait_until(answered, message='the daemon object to answer')
+        wait_for_daemon(self.session_bus)
 
     def edition_env(self, edition=3):
         path = os.path.join(TMPDIR, 'os-release-%d' % edition)

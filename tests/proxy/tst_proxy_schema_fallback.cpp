@@ -3,6 +3,7 @@
 // binary started again with "--child".
 #include "proxy/manual_proxy_config.h"
 #include "proxy/system_proxy_monitor.h"
+#include "proxy_test_support.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -17,9 +18,6 @@
 #include <cstdio>
 
 namespace {
-const char *const kProxyVariables[] = {"http_proxy", "https_proxy", "ftp_proxy", "SOCKS_SERVER",
-                                       "all_proxy",  "no_proxy",    "auto_proxy"};
-
 // Child: "--child monitor" prints the proxy environment after a monitor was
 // built; "--child configs" prints what each protocol's configuration holds.
 int runChild(int argc, char **argv)

@@ -8,30 +8,15 @@ import signal
 import struct
 import subprocess
 import tempfile
-import time
 import unittest
+
+from orvane_testlib import bus, name_has_owner, wait_until
 
 DAEMON = os.environ['ORVANE_DAEMON']
 BUS_NAME = 'com.orvane.appstore.daemon'
+SESSION = bus(False)
 NOT_SUPPORTED = '"NConfig is not supported in current NUVIX version:" 5.4.21'
 SIGTERM_LINE = 'SIGNAL 15 recv, exit'
-
-
-def wait_until(predicate, timeout, what):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if predicate():
-            return
-        time.sleep(0.05)
-    raise AssertionError('timed out waiting for ' + what)
-
-
-def name_has_owner():
-    out = subprocess.run(
-        ['gdbus', 'call', '--session', '-d', 'org.freedesktop.DBus', '-o', '/org/freedesktop/DBus',
-         '-m', 'org.freedesktop.DBus.NameHasOwner', BUS_NAME],
-        capture_output=True, text=True, check=True).stdout
-    return 'true' in out
 
 
 def catches(pid, signum):
@@ -115,7 +100,7 @@ class Daemon:
         def ready():
             if self.process.poll() is not None:
                 raise AssertionError('program exited with %d:\n%s' % (self.process.returncode, self.stderr()))
-            return name_has_owner() and catches(self.process.pid, signal.SIGTERM)
+            return name_has_owner(SESSION, BUS_NAME) and catches(self.process.pid, signal.SIGTERM)
         wait_until(ready, 30, 'the program to be ready')
 
     def terminate(self):
@@ -132,7 +117,7 @@ class Daemon:
             self.process.kill()
             self.process.wait()
         # The next test's program needs the name free again.
-        wait_until(lambda: not name_has_owner(), 10, 'the bus name to be released')
+        wait_until(lambda: not name_has_owner(SESSION, BUS_NAME), 10, 'the bus name to be released')
         self._stderr.close()
 
 

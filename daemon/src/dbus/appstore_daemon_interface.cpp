@@ -124,7 +124,7 @@ void AppstoreDaemonInterface::watchSystemDaemon()
                                             QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
             [this](const QString &, const QString &, const QString &newOwner) {
-                if (newOwner.isEmpty() || m_proxyEnvironment.isEmpty())
+                if (newOwner.isEmpty())
                     return;
                 reportSystemProxyEnvironment(proxyEnvironmentText(m_proxyEnvironment));
             });
@@ -140,8 +140,7 @@ void AppstoreDaemonInterface::getLogName()
     if (!m_logName.isEmpty())
         return;
 
-    if (const passwd *entry = ::getpwuid(::getuid()))
-        m_logName = QString::fromUtf8(entry->pw_name).trimmed();
+    m_logName = userNameOf(::getuid());
     if (!m_logName.isEmpty())
         return;
 

@@ -4,9 +4,9 @@
 #include "dbus/appstore_daemon_interface.h"
 #include "dbus/dbus_interface.h"
 #include "util/log_category.h"
+#include "util/translation.h"
 
 #include <QCoreApplication>
-#include <QLocale>
 #include <QPointer>
 #include <QTranslator>
 #include <QVector>
@@ -22,9 +22,7 @@ QVector<QPointer<QObject>> g_released;
 void loadTranslation()
 {
     g_translator = new QTranslator;
-    const QString path = QStringLiteral("/usr/share/orvane-home-appstore-client/translations/orvane-home-appstore-client_%1.qm")
-                             .arg(QLocale::system().name());
-    g_translator->load(path, QString(), QString(), QString());
+    g_translator->load(clientCatalogPath(), QString(), QString(), QString());
     QCoreApplication::installTranslator(g_translator);
 }
 

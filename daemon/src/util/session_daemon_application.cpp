@@ -2,10 +2,10 @@
 
 #include "dbus/appstore_daemon_interface.h"
 #include "util/log_category.h"
+#include "util/translation.h"
 
 #include <nuvixcore/nlogmanager.h>
 
-#include <QLocale>
 #include <QSocketNotifier>
 #include <QTranslator>
 
@@ -59,11 +59,9 @@ SessionDaemonApplication::~SessionDaemonApplication()
 
 void SessionDaemonApplication::loadTranslation()
 {
-    const QString path = QStringLiteral("/usr/share/orvane-home-appstore-client/translations/orvane-home-appstore-client_%1.qm")
-                             .arg(QLocale::system().name());
     m_translator = new QTranslator(this);
     // A missing catalogue is not an error: texts then stay untranslated.
-    m_translator->load(path, QString(), QString(), QString());
+    m_translator->load(clientCatalogPath(), QString(), QString(), QString());
     installTranslator(m_translator);
 }
 

@@ -1,0 +1,12 @@
+// Where the daemon finds its translations: the app-store client's catalogue
+// for the system locale (the daemon ships none of its own).
+#pragma once
+
+#include <QLocale>
+#include <QString>
+
+inline QString clientCatalogPath()
+{
+    return QStringLiteral("/usr/share/orvane-home-appstore-client/translations/orvane-home-appstore-client_%1.qm")
+        .arg(QLocale::system().name());
+}
