@@ -200,8 +200,12 @@ void rotateLocked(LogState &s)
         dropFileLocked(s);
         return;
     }
-    ::dup3(fd, s.fd, O_CLOEXEC);
+    const bool moved = ::dup3(fd, s.fd, O_CLOEXEC) >= 0;
     ::close(fd);
+    if (!moved) {
+        complain(s.dirPath + '/' + s.name, std::strerror(errno));
+        dropFileLocked(s);
+    }
 }
 
 QByteArray timestamp()
@@ -304,6 +308,17 @@ bool stderrIsJournal()
 
 namespace LogText {
 
+namespace {
+// Whether a backslash before this byte can stay single: it must not be read
+// as the start of an escape, so neither an escape letter nor a byte that is
+// escaped itself may follow. The backslashes of Qt's quoting before a quote
+// thus stay as they are.
+bool keepsBackslash(unsigned char next)
+{
+    return next >= 0x20 && next < 0x7f && !std::strchr("\\nrtxu", next);
+}
+} // namespace
+
 QByteArray escapeMessage(const QByteArray &utf8, int maxBytes)
 {
     static const char hex[] = "0123456789abcdef";
@@ -317,9 +332,13 @@ QByteArray escapeMessage(const QByteArray &utf8, int maxBytes)
         char piece[8];
         int length = 0;
         int consumed = 1;
-        if (c == '\\' || c == '\n' || c == '\r' || c == '\t') {
+        if (c == '\\' && !(i + 1 < size && keepsBackslash(in[i + 1]))) {
             piece[0] = '\\';
-            piece[1] = c == '\\' ? '\\' : c == '\n' ? 'n' : c == '\r' ? 'r' : 't';
+            piece[1] = '\\';
+            length = 2;
+        } else if (c == '\n' || c == '\r' || c == '\t') {
+            piece[0] = '\\';
+            piece[1] = c == '\n' ? 'n' : c == '\r' ? 'r' : 't';
             length = 2;
         } else if (c < 0x20 || c == 0x7f) {
             piece[0] = '\\';

@@ -91,6 +91,11 @@ void LogAppenderTest::keepsEachMessageOnOneSafeLine_data()
     QTest::newRow("terminal control sequences") << QStringLiteral("\x1b[2J\x1b[31mred\x07")
                                                 << QByteArray(R"(\x1b[2J\x1b[31mred\x07)");
     QTest::newRow("newline apart from backslash-n") << QStringLiteral("a\nb\\nc") << QByteArray(R"(a\nb\\nc)");
+    QTest::newRow("backslash before a newline") << QStringLiteral("a\\\n") << QByteArray(R"(a\\\n)");
+    QTest::newRow("backslash before an escape letter") << QStringLiteral(R"(\x1b \u009b \t \r \\)")
+                                                       << QByteArray(R"(\\x1b \\u009b \\t \\r \\\\)");
+    QTest::newRow("quoting backslashes stay") << QStringLiteral(R"("{\"a\": 1}" C:\dir\)")
+                                              << QByteArray(R"("{\"a\": 1}" C:\dir\\)");
     QTest::newRow("tab, carriage return, backspace") << QStringLiteral("a\tb\rc\bd") << QByteArray(R"(a\tb\rc\x08d)");
     QTest::newRow("NUL and DEL") << QString::fromUtf8("a\0b\x7f", 4) << QByteArray(R"(a\x00b\x7f)");
     QTest::newRow("C1 control") << (QChar(0x9b) + QStringLiteral("2J")) << QByteArray(R"(\u009b2J)");
@@ -123,6 +128,7 @@ void LogAppenderTest::boundsTheMessage_data()
     QTest::newRow("plain cut") << QByteArray("abcdef") << 4 << QByteArray("abcd [cut: 2 bytes]");
     QTest::newRow("no character split") << QByteArray("ääää") << 3 << QByteArray("ä [cut: 6 bytes]");
     QTest::newRow("no escape split") << QByteArray("a\n\n") << 4 << QByteArray(R"(a\n [cut: 1 bytes])");
+    QTest::newRow("cut after a kept backslash") << QByteArray(R"(a\")") << 2 << QByteArray(R"(a\ [cut: 1 bytes])");
     QTest::newRow("broken UTF-8 passes bytewise") << QByteArray("\xe4x\xff") << 10 << QByteArray("\xe4x\xff");
     QTest::newRow("default bound") << QByteArray(kMaxMessageBytes + 10, 'x') << kMaxMessageBytes
                                    << QByteArray(kMaxMessageBytes, 'x') + " [cut: 10 bytes]";

@@ -44,9 +44,13 @@ namespace LogText {
 // Longest message, in bytes of its escaped form, that an appender writes.
 constexpr int kMaxMessageBytes = 16 * 1024;
 
-// Makes a message safe for a terminal and for a line-based file: a backslash
-// becomes "\\", newline, carriage return and tab "\n", "\r", "\t", every other
-// C0 control, DEL and each C1 control (UTF-8 encoded) "\xHH" or "\u00HH".
+// Makes a message safe for a terminal and for a line-based file: newline,
+// carriage return and tab become "\n", "\r", "\t", every other C0 control,
+// DEL and each C1 control (UTF-8 encoded) "\xHH" or "\u00HH". A backslash is
+// doubled where it could otherwise be read as the start of such an escape
+// (before \, n, r, t, x, u, an escaped byte, or at the end), so that the text
+// reads back unambiguously: the escaped newline "\n" and a backslash-n
+// written "\\n" never look alike.
 // The result holds at most maxBytes bytes of escaped text; what is cut is
 // counted in a trailing mark " [cut: N bytes]".
 QByteArray escapeMessage(const QByteArray &utf8, int maxBytes = kMaxMessageBytes);
