@@ -157,7 +157,9 @@ class JournalTest(DaemonTestCase):
                 log_path = os.path.join(TMPDIR, log_name)
                 open(log_path, 'w').close()  # the program's stderr keeps this inode
                 st = os.stat(log_path if journal else other)
-                env = self.daemon_env(GSETTINGS_SCHEMA_DIR=empty, JOURNAL_STREAM='%d:%d' % (st.st_dev, st.st_ino))
+                # XDG_DATA_DIRS too: schemas installed on the machine would be found there.
+                env = self.daemon_env(GSETTINGS_SCHEMA_DIR=empty, XDG_DATA_DIRS=empty,
+                                      JOURNAL_STREAM='%d:%d' % (st.st_dev, st.st_ino))
                 daemon = self.start_daemon(env=env, log_name=log_name)
                 self.call_instance()
                 daemon.wait_log(STARTED)
@@ -279,7 +281,12 @@ class TranslationTest(DaemonTestCase):
         notifications = self.start_notification_server()
         env = dict(env, NUVIX_OS_RELEASE=self.edition_env(3))
         argv = list(argv_prefix) + [DAEMON]
-        daemon = self.start_daemon(env=env, argv=argv)
+        # The graft links every entry of /usr/share first, which takes a while
+        # on a loaded machine.
+        daemon = self.start_daemon(env=env, argv=argv, wait=False)
+        wait_until(lambda: daemon.proc.poll() is not None or name_has_owner(self.session_bus, SESSION_NAME), 60,
+                   'the program to own its name')
+        self.settle()
         system_daemon.wait_calls('SetSystemProxy', 1)
         user = subprocess.run(['id', '-un'], capture_output=True, text=True).stdout.strip()
         system_daemon.emit(SYSTEM_DAEMON_IFACE, 'sigSystemNotificationSent', 's',
