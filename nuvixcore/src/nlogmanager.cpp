@@ -94,7 +94,8 @@ void writeAll(int fd, const QByteArray &data)
 
 void complain(const QByteArray &path, const QByteArray &reason)
 {
-    writeAll(STDERR_FILENO, "Cannot open log file " + LogText::escapeMessage(path, kMaxPathBytes) + ": " + reason + '\n');
+    const QByteArray line = "Cannot open log file " + LogText::escapeMessage(path, kMaxPathBytes) + ": " + reason + '\n';
+    writeAll(STDERR_FILENO, state().journal ? priorityPrefix(QtWarningMsg) + line : line);
 }
 
 // Creates each missing component with mode 0700; an existing one is left as it is.

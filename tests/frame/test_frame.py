@@ -158,7 +158,8 @@ class JournalTest(DaemonTestCase):
                 open(log_path, 'w').close()  # the program's stderr keeps this inode
                 st = os.stat(log_path if journal else other)
                 # XDG_DATA_DIRS too: schemas installed on the machine would be found there.
-                env = self.daemon_env(GSETTINGS_SCHEMA_DIR=empty, XDG_DATA_DIRS=empty,
+                # A file where the log directory should be: the refusal is a warning too.
+                env = self.daemon_env(GSETTINGS_SCHEMA_DIR=empty, XDG_DATA_DIRS=empty, XDG_STATE_HOME=other,
                                       JOURNAL_STREAM='%d:%d' % (st.st_dev, st.st_ino))
                 daemon = self.start_daemon(env=env, log_name=log_name)
                 self.call_instance()
@@ -167,13 +168,16 @@ class JournalTest(DaemonTestCase):
                 warning = daemon.lines('Proxy settings schema is not installed, ignoring it: '
                                        '"com.orvane.wrap.gnome.system.proxy"$')
                 started = daemon.lines(STARTED)
-                self.assertEqual((len(warning), len(started)), (1, 1), daemon.text())
+                refused = daemon.lines('Cannot open log file')
+                self.assertEqual((len(warning), len(started), len(refused)), (1, 1, 1), daemon.text())
                 if journal:
                     self.assertRegex(warning[0], r'^<4>\[Warning\] \[com\.orvane\.app-store\.session-daemon\] \[')
                     self.assertRegex(started[0], r'^<7>\[Debug\] ')
+                    self.assertRegex(refused[0], r'^<4>Cannot open log file ')
                 else:
                     self.assertRegex(warning[0], '^' + TIMESTAMP + r'\[Warning\] ')
                     self.assertRegex(started[0], '^' + TIMESTAMP + r'\[Debug\] ')
+                    self.assertRegex(refused[0], r'^Cannot open log file ')
 
 
 class LogFileTest(DaemonTestCase):
