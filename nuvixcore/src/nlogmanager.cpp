@@ -330,6 +330,21 @@ QByteArray escapeMessage(const QByteArray &utf8, int maxBytes)
     int i = 0;
     while (i < size) {
         const unsigned char c = in[i];
+        if (c >= 0x20 && c < 0x7f && c != '\\') {
+            // Plain ASCII goes over in runs.
+            const int room = maxBytes - int(out.size());
+            int end = i + 1;
+            while (end < size && end - i <= room && in[end] >= 0x20 && in[end] < 0x7f && in[end] != '\\')
+                ++end;
+            const int take = qMin(end - i, room);
+            if (take <= 0)
+                break;
+            out.append(utf8.constData() + i, take);
+            i += take;
+            if (i < end)
+                break;
+            continue;
+        }
         char piece[8];
         int length = 0;
         int consumed = 1;
