@@ -25,9 +25,7 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -181,8 +179,9 @@ void handle(DBusConnection *connection, DBusMessage *message, const Options &o, 
         // Notify (susssasa{sv}i): the summary is the fourth value.
         DBusMessageIter args;
         if (dbus_message_iter_init(message, &args)) {
-            for (int i = 0; i < 3 && dbus_message_iter_next(&args); ++i) {
-            }
+            int skipped = 0;
+            while (skipped < 3 && dbus_message_iter_next(&args))
+                ++skipped;
             if (dbus_message_iter_get_arg_type(&args) == DBUS_TYPE_STRING) {
                 const char *summary = nullptr;
                 dbus_message_iter_get_basic(&args, &summary);

@@ -31,7 +31,6 @@ class SpoofingTestCase(DaemonTestCase):
         self.daemon_address = unique_name_of(self.system_bus, self.daemon.pid)
         self.assertIsNotNone(self.daemon_address)
         self.spoofer = self.peer(True)
-        self.owners = []
         self.barriers = 0
 
     def peer(self, system, name=None, answer_notify=False):
