@@ -123,6 +123,23 @@ UpgradeAppInfo parseUpgradeAppInfo(const QString &infoJson)
     return info;
 }
 
+QString escapeBodyMarkup(const QString &text)
+{
+    QString escaped;
+    escaped.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == QLatin1Char('&'))
+            escaped += QLatin1String("&amp;");
+        else if (c == QLatin1Char('<'))
+            escaped += QLatin1String("&lt;");
+        else if (c == QLatin1Char('>'))
+            escaped += QLatin1String("&gt;");
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
 QString upgradeNoticeBody(const QStringList &names)
 {
     const int count = names.size();

@@ -68,6 +68,10 @@ struct UpgradeAppInfo
 };
 UpgradeAppInfo parseUpgradeAppInfo(const QString &infoJson);
 
+// Text as a notification body shows it when the server reads bodies as
+// markup ("body-markup"): "&", "<" and ">" written as entities.
+QString escapeBodyMarkup(const QString &text);
+
 // Body of the daily update notice for the names of the kept apps (translated
 // count, then at most three names).
 QString upgradeNoticeBody(const QStringList &names);
