@@ -119,7 +119,8 @@ void SystemProxyMonitor::resetApplicationManualProxy()
 {
     for (const ManualProxyType type : {HTTPS, HTTP, SOCKS}) {
         const ManualProxyConfig *config = m_manualProxyConfigs.value(type);
-        if (config && config->isValid()) {
+        // A host the environment refuses is no better for the network stack.
+        if (config && config->isValid() && !proxyUrlHost(config->networkProxy().hostName()).isEmpty()) {
             QNetworkProxy::setApplicationProxy(config->networkProxy());
             return;
         }

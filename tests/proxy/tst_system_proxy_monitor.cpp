@@ -490,6 +490,9 @@ void SystemProxyMonitorTest::resetApplicationManualProxy_data()
     QTest::newRow("HTTPS with incomplete credentials")
         << ManualSettings{{HTTPS, "secure.example", 3129, "alice", ""}, http} << "manual" << httpProxy
         << "proxy.example" << 3128 << "" << "";
+    QTest::newRow("HTTPS with an invalid host")
+        << ManualSettings{{HTTPS, "secure.example\nX: 1", 3129, {}, {}}, http} << "manual" << httpProxy
+        << "proxy.example" << 3128 << "" << "";
     QTest::newRow("nothing") << ManualSettings{} << "manual" << none << "" << 0 << ""
                              << "";
     QTest::newRow("mode not consulted") << ManualSettings{http} << "none" << httpProxy << "proxy.example" << 3128
