@@ -106,5 +106,6 @@ bool isWaylandSession(const QString &sessionType, const QString &waylandDisplay)
 // The proxy environment as the compact JSON object text sent to the system daemon.
 QString proxyEnvironmentText(const QVariantMap &environment);
 
-// The same text with the password of every proxy URL written as "***", for logs.
+// The same text with the userinfo of every value written "***", for logs
+// (redactProxyEnvironment).
 QString redactProxyPasswords(const QString &environmentText);
