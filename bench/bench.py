@@ -128,11 +128,12 @@ def count_instructions(args, figures, dumps):
     daemon with malloc_trim made a no-op, and the event floor.'''
     runs = [('daemon', ('shown', 'other', 'upgrade', 'proxy')),
             ('daemon-notrim', ('shown', 'other', 'upgrade', 'proxy')),
+            ('rest-floor', ()),
             ('event-floor', NOTICE_KINDS)]
     for label, events in runs:
         box = Sandbox(label, args.program[label], ('--callgrind', dumps) + args.extra[label])
         try:
-            box.ask('start')
+            figures.add('ir_start', label, box.ask('start')['ir'])
             for event in events:
                 count = args.events if event != 'proxy' else args.proxy_events
                 result = box.ask('count', event, count)
@@ -160,6 +161,9 @@ def ratio(a, b):
 def print_table(args, figures, machine_before, machine_after):
     f = figures
     rows = []
+    for program in PROGRAMS:
+        if f.median('ir_start', program):
+            f.add('ir_start_k', program, f.median('ir_start', program) / 1000)
 
     def row(label, figure, fmt, floor, note=''):
         daemon = f.cell(figure, 'daemon', fmt)
@@ -184,6 +188,7 @@ def print_table(args, figures, machine_before, machine_after):
     print()
     row('1 exec -> name owned (ms)', 'name_ms', '%.1f', 'rest-floor')
     row('1 exec -> first SetSystemProxy (ms)', 'report_ms', '%.1f', None)
+    row('1 Ir from exec to settled (1000s)', 'ir_start_k', '%.0f', 'rest-floor')
     row('2 Rss at rest (KiB)', 'rss', '%d', 'rest-floor')
     row('2 Pss at rest (KiB)', 'pss', '%d', 'rest-floor')
     row('2 Private_Dirty at rest (KiB)', 'private_dirty', '%d', 'rest-floor')

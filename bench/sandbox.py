@@ -174,6 +174,8 @@ class Sandbox:
             reported = int(self.peer.expect('report', 30 * self.slow)[0])
             answer['report_ms'] = (reported - started) / 1e6
         self.settle()
+        if self.callgrind:
+            answer['ir'] = self.dump('start')
         return answer
 
     def cmd_rest(self, at):
@@ -235,18 +237,23 @@ class Sandbox:
         '''Instructions per event under callgrind: the counters are zeroed
         before the events are sent and dumped once they are handled.'''
         n = int(n)
-        before = set(glob.glob(os.path.join(self.callgrind, 'callgrind.out.%d.*' % self.proc.pid)))
         self.callgrind_control('--zero')
-        self.drive(kind, n)
-        self.callgrind_control('--dump=%s' % kind)
-        new = sorted(set(glob.glob(os.path.join(self.callgrind, 'callgrind.out.%d.*' % self.proc.pid))) - before)
-        if not new:
-            raise SystemExit('no callgrind dump for %s' % kind)
-        with open(new[-1]) as f:
+        latencies = self.drive(kind, n)
+        return {'ir': self.per_event('ir', self.dump(kind), kind, n, latencies)}
+
+    def dump(self, label):
+        '''Instructions counted since the last zeroing (or the start).'''
+        pattern = os.path.join(self.callgrind, 'callgrind.out.%d.*' % self.proc.pid)
+        before = set(glob.glob(pattern))
+        self.callgrind_control('--dump=%s' % label)
+        new = set(glob.glob(pattern)) - before
+        if len(new) != 1:
+            raise SystemExit('no callgrind dump for %s' % label)
+        with open(new.pop()) as f:
             for line in f:
                 if line.startswith('summary:') or line.startswith('totals:'):
-                    return {'ir': self.per_event('ir', int(line.split()[1]), kind, n, None), 'dump': new[-1]}
-        raise SystemExit('no totals in %s' % new[-1])
+                    return int(line.split()[1])
+        raise SystemExit('no totals in the callgrind dump for %s' % label)
 
     def cmd_growth(self, first, total):
         first, total = int(first), int(total)
