@@ -158,8 +158,7 @@ class Sandbox:
     def cmd_start(self):
         argv = [self.program]
         if self.callgrind:
-            argv = ['valgrind', '--tool=callgrind', '--callgrind-out-file=%s/callgrind.out.%%p' % self.callgrind,
-                    ] + argv
+            argv = ['valgrind', '--tool=callgrind', '--callgrind-out-file=%s/callgrind.out.%%p' % self.callgrind] + argv
         self.peer.clear('name')
         self.peer.clear('report')
         self.peer.send('arm')
