@@ -149,6 +149,7 @@ def measure_growth(args, figures):
             box.ask('start')
             result = box.ask('growth', args.growth_first, args.growth)
             figures.add('growth_kib', kind, result['rss_last'] - result['rss_first'])
+            figures.add('anon_growth_kib', kind, result['anon_last'] - result['anon_first'])
             figures.add('rss_first', kind, result['rss_first'])
         finally:
             box.close()
@@ -213,6 +214,7 @@ def print_table(args, figures, machine_before, machine_after):
             trimless('%s_us_%s' % (p, figure), '%.0f', floor)
     row('6 Rss after %d events (KiB)' % args.growth_first, 'rss_first', '%d', 'event-floor')
     row('6 Rss growth, %d -> %d events (KiB)' % (args.growth_first, args.growth), 'growth_kib', '%d', 'event-floor')
+    row('6   of which Anonymous (KiB)', 'anon_growth_kib', '%d', 'event-floor')
 
     widths = [max(len(r[i]) for r in rows + [('figure', 'daemon', 'floor', 'ratio', '')]) for i in range(5)]
     header = ('figure', 'daemon', 'floor', 'ratio', '')

@@ -255,17 +255,20 @@ class Sandbox:
         raise SystemExit('no totals in the callgrind dump for %s' % label)
 
     def cmd_growth(self, first, total):
+        '''Resident memory after the first events of a long mixed run, and
+        at its end.'''
         first, total = int(first), int(total)
-        batch = min(1000, first)
         sent = 0
         answer = {}
         while sent < total:
-            step = min(batch, total - sent)
+            step = min(1000, total - sent, first - sent if sent < first else total)
             self.drive('mix', step)
             sent += step
             if sent == first:
-                answer['rss_first'] = memory_kib(self.proc.pid)['Rss']
-        answer['rss_last'] = memory_kib(self.proc.pid)['Rss']
+                mem = memory_kib(self.proc.pid)
+                answer['rss_first'], answer['anon_first'] = mem['Rss'], mem['Anonymous']
+        mem = memory_kib(self.proc.pid)
+        answer['rss_last'], answer['anon_last'] = mem['Rss'], mem['Anonymous']
         return answer
 
     def cmd_stop(self):
