@@ -230,8 +230,9 @@ private:
         }
     }
 
-    // The bus allows a connection 128 calls awaiting replies: a longer burst
-    // of notices would have Notify calls refused.
+    // dbus-daemon, unless configured otherwise, lets a connection have 128
+    // calls awaiting replies: a longer burst of notices would have Notify
+    // calls refused.
     void emitBurst()
     {
         const int size = qMin(m_burstLeft, 100);
