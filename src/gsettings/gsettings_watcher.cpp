@@ -61,6 +61,9 @@ GSettingsWatcher::GSettingsWatcher(QObject *parent)
 
 GSettingsWatcher::~GSettingsWatcher()
 {
+    // A later instance() (a plugin started again) must build a new watcher.
+    if (m_gsettingsWatcher == this)
+        m_gsettingsWatcher = nullptr;
     for (QGSettings *settings : qAsConst(m_gsettingsMap)) {
         if (!settings)
             continue;

@@ -93,7 +93,12 @@ SystemProxyMonitor::SystemProxyMonitor(QObject *parent)
     m_initialized = true;
 }
 
-SystemProxyMonitor::~SystemProxyMonitor() = default;
+SystemProxyMonitor::~SystemProxyMonitor()
+{
+    // A later instance() (a plugin started again) must build a new monitor.
+    if (m_instance == this)
+        m_instance = nullptr;
+}
 
 QVariantMap SystemProxyMonitor::getEnvironment() const
 {
