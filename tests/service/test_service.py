@@ -11,7 +11,7 @@ import unittest
 
 import dbus
 
-from orvane_testlib import (DaemonTestCase, NO_PROXY_TEXT, SYSTEM_DAEMON_IFACE, LOCK_IFACE, TMPDIR,
+from orvane_testlib import (DaemonTestCase, NO_PROXY_TEXT, needs, SYSTEM_DAEMON_IFACE, LOCK_IFACE, TMPDIR,
                             DAEMON, wait_until)
 
 ME = pwd.getpwuid(os.getuid()).pw_name
@@ -250,6 +250,7 @@ class HeapTrimTest(DaemonTestCase):
         daemon.stop()
 
 
+@needs('root', 'unshare')
 class LoginNameTest(DaemonTestCase):
     """The login name when the C library does not know the process's user.
 
