@@ -445,7 +445,7 @@ QString AppstoreDaemonInterface::readNotifyTime(int timeoutMs)
     QString date = QStringLiteral("19700101");
     if (timeoutMs <= 0) {
         qCWarning(logMain) << "GetConfigByNodeName upgradeNoticeTime failed:"
-                           << "no time left, the system daemon did not answer";
+                           << QStringLiteral("no time left, the system daemon did not answer");
         return date;
     }
     // Sent as a message of its own: the interface's call() pads an empty reply
