@@ -56,6 +56,13 @@ class NoticeTestCase(DaemonTestCase):
         self.system_daemon.wait_calls('SetSystemProxy', 1)
         return daemon
 
+    def next_daemon(self, daemon, **kwargs):
+        '''Stops daemon and starts another: a process that has shown the update
+        notice shows no second one that day, whatever date is stored.'''
+        self.assertEqual(daemon.stop(), 0)
+        self.system_daemon.clear()
+        return self.start_noticing_daemon(**kwargs)
+
     def send_notice(self, payload):
         self.system_daemon.emit(SYSTEM_DAEMON_IFACE, 'sigSystemNotificationSent', 's', [payload])
 
@@ -66,7 +73,7 @@ class NoticeTestCase(DaemonTestCase):
     def notify_calls(self):
         return self.notifications.calls('Notify')
 
-    def control(self):
+    def control(self, timeout=10.0):
         '''Sends a notice that must be shown and waits for it: the daemon handles
         the system daemon's signals in order, so whatever an earlier signal was
         going to show has been sent by then. Returns the calls before it.'''
@@ -74,7 +81,7 @@ class NoticeTestCase(DaemonTestCase):
         summary = '"control %d" installed successfully' % self._controls
         self.send_notice(notice(1, 'control %d' % self._controls))
         calls = wait_until(lambda: [c for c in self.notify_calls() if c[3] == summary] and self.notify_calls(),
-                           message='control notice %d' % self._controls)
+                           timeout, 'control notice %d' % self._controls)
         self.assertEqual(calls[-1], pkg_op_call(summary, 'package-install-succeed'))
         return calls[:-1]
 

@@ -87,6 +87,9 @@ class ProxyReportTest(DaemonTestCase):
     def test_user_changed_resends_for_this_user_only(self):
         self.lock.emit(LOCK_IFACE, 'UserChanged', 's', ['somebody-else'])
         self.lock.emit(LOCK_IFACE, 'UserChanged', 's', [ME.upper()])
+        # The signal's signature is part of its contract.
+        self.lock.emit(LOCK_IFACE, 'UserChanged', 'ss', [ME, 'extra'])
+        self.lock.emit(LOCK_IFACE, 'UserChanged', 'as', [[ME]])
         self.settle()
         self.assertEqual(len(self.reports()), 1)
         self.lock.emit(LOCK_IFACE, 'UserChanged', 's', [ME])
@@ -253,17 +256,21 @@ class LoginNameTest(DaemonTestCase):
     def tearDownClass(cls):
         subprocess.run(['userdel', cls.USER], capture_output=True)
 
-    def run_unknown_user(self, answer=None, fail=False):
+    def run_unknown_user(self, answer=None, **lock_parameters):
         system_daemon = self.start_system_daemon()
-        lock = self.start_lock_service(current_user=answer, fail=fail) if answer is not None or fail \
-            else self.start_lock_service()
+        if answer is not None:
+            lock_parameters['current_user'] = answer
+        lock = self.start_lock_service(**lock_parameters)
         argv = ['unshare', '-m', '--propagation', 'private', 'sh', '-c',
                 'mount --bind "$1" /etc/passwd && shift && exec setpriv --reuid=%d --regid=%d --clear-groups "$@"'
                 % (self.UID, self.UID), 'sh', self.passwd, DAEMON]
         env = self.daemon_env(HOME=self.home, XDG_STATE_HOME=os.path.join(self.home, 'state'),
                               XDG_RUNTIME_DIR=os.path.join(self.home, 'runtime'))
-        daemon = self.start_daemon(env=env, argv=argv)
-        report = system_daemon.wait_calls('SetSystemProxy', 1)[0]
+        daemon = self.start_daemon(env=env, argv=argv, wait=False)
+        # Hang guard: the first report ends the start, which waits for the lock
+        # service a short while, never the bus's 25 s.
+        report = system_daemon.wait_calls('SetSystemProxy', 1, timeout=15)[0]
+        self.settle()
         self.assertEqual(len(lock.calls('CurrentUser')), 1)
         self.assertEqual(daemon.stop(), 0, daemon.text())
         self.stop_fake(system_daemon)
@@ -272,31 +279,47 @@ class LoginNameTest(DaemonTestCase):
 
     def test_name_from_lock_service(self):
         daemon_user = pwd.getpwuid(1).pw_name
+        parse_failed, refused = 'Parse CurrentUser failed:', 'CurrentUser name refused:'
+        long_answer = 'x' * 100000
         cases = [
-            ('name', json.dumps({'Name': self.USER, 'Uid': self.UID}), self.USER, 0),
-            ('name with blanks', json.dumps({'Name': '  %s \t' % self.USER}), self.USER, 0),
-            ('blank name, known uid', json.dumps({'Name': '  ', 'Uid': 1}), daemon_user, 0),
-            ('uid only', json.dumps({'Uid': 1}), daemon_user, 0),
-            ('unknown uid', json.dumps({'Uid': 4000000}), '', 0),
-            ('neither key', json.dumps({'Other': 'x'}), '', 0),
-            ('uid is text', json.dumps({'Uid': 'abc'}), '', 0),
-            ('uid negative', json.dumps({'Uid': -1}), '', 0),
-            ('uid fractional', json.dumps({'Uid': 0.5}), '', 0),
-            ('json array', json.dumps([{'Name': self.USER}]), '', 1),
-            ('not json', 'Name=%s' % self.USER, '', 1),
+            # name, answer, login name, warning, text quoted in the warning
+            ('name', json.dumps({'Name': self.USER, 'Uid': self.UID}), self.USER, None, None),
+            ('name with blanks', json.dumps({'Name': '  %s \t' % self.USER}), self.USER, None, None),
+            ('blank name, known uid', json.dumps({'Name': '  ', 'Uid': 1}), daemon_user, None, None),
+            ('uid only', json.dumps({'Uid': 1}), daemon_user, None, None),
+            ('unknown uid', json.dumps({'Uid': 4000000}), '', None, None),
+            ('neither key', json.dumps({'Other': 'x'}), '', None, None),
+            ('uid is text', json.dumps({'Uid': 'abc'}), '', None, None),
+            ('uid negative', json.dumps({'Uid': -1}), '', None, None),
+            ('uid fractional', json.dumps({'Uid': 0.5}), '', None, None),
+            ('json array', json.dumps([{'Name': self.USER}]), '', parse_failed, json.dumps([{'Name': self.USER}])),
+            ('not json', 'Name=%s' % self.USER, '', parse_failed, 'Name=%s' % self.USER),
+            # A name no login can have is refused, even with a known uid beside it.
+            ('name too long', json.dumps({'Name': 'a' * 256, 'Uid': 1}), '', refused, 'a' * 256),
+            ('name with a colon', json.dumps({'Name': 'a:b', 'Uid': 1}), '', refused, 'a:b'),
+            ('name with a slash', json.dumps({'Name': '../x'}), '', refused, '../x'),
+            ('name with a control character', json.dumps({'Name': 'a\x1bb'}), '', refused, None),
+            # A long answer is quoted cut, with a mark.
+            ('long text', long_answer, '', parse_failed, 'x' * 300 + '[... cut, 100000 bytes in all]'),
         ]
-        for name, answer, expected, warnings in cases:
+        for name, answer, expected, warning, quoted in cases:
             with self.subTest(name):
                 user, daemon = self.run_unknown_user(answer)
                 self.assertEqual(user, expected)
-                self.assertEqual(len(daemon.lines('Parse CurrentUser failed:')), warnings, daemon.text())
-                if warnings:
-                    self.assertIn('"%s"' % answer.replace('"', '\\"'), daemon.lines('Parse CurrentUser failed:')[0])
+                warnings = daemon.lines(r'CurrentUser (name refused|failed):')
+                self.assertEqual(len(warnings), 1 if warning else 0, daemon.text()[:3000])
+                if warning:
+                    self.assertIn('] %s ' % warning, warnings[0])
+                    self.assertLess(len(warnings[0]), 1000)
+                if quoted:
+                    self.assertIn('"%s"' % quoted.replace('"', '\\"'), warnings[0])
 
-    def test_lock_service_error_gives_empty_name(self):
-        user, daemon = self.run_unknown_user(fail=True)
-        self.assertEqual(user, '')
-        self.assertEqual(daemon.lines('Parse CurrentUser failed:'), [])
+    def test_lock_service_error_or_hang_gives_empty_name(self):
+        for name, lock_parameters in (('error', {'fail': True}), ('hung', {'hang': True})):
+            with self.subTest(name):
+                user, daemon = self.run_unknown_user(**lock_parameters)
+                self.assertEqual(user, '')
+                self.assertEqual(daemon.lines('CurrentUser'), [])
 
 
 if __name__ == '__main__':

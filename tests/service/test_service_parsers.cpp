@@ -5,6 +5,8 @@
 #include <QJsonObject>
 #include <QtTest>
 
+#include <climits>
+
 class ServiceParsersTest : public QObject
 {
     Q_OBJECT
@@ -12,6 +14,10 @@ class ServiceParsersTest : public QObject
 private Q_SLOTS:
     void currentUser_data();
     void currentUser();
+    void loginName_data();
+    void loginName();
+    void cutForLog_data();
+    void cutForLog();
     void wayland_data();
     void wayland();
     void environmentText();
@@ -60,6 +66,70 @@ void ServiceParsersTest::currentUser()
     QCOMPARE(result.uid.has_value(), uid >= 0);
     if (uid >= 0)
         QCOMPARE(*result.uid, uint(uid));
+}
+
+void ServiceParsersTest::loginName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("plausible");
+
+    QTest::newRow("plain") << "alice" << true;
+    QTest::newRow("with dot, dash, dollar") << "a.b-c$" << true;
+    QTest::newRow("non-ASCII") << QString::fromUtf8("jürgen") << true;
+    QTest::newRow("longest") << QString(LOGIN_NAME_MAX - 1, QLatin1Char('a')) << true;
+    QTest::newRow("one byte too long") << QString(LOGIN_NAME_MAX, QLatin1Char('a')) << false;
+    // 2-byte characters: the limit is in bytes, not characters.
+    QTest::newRow("too long in UTF-8") << QString(LOGIN_NAME_MAX / 2, QChar(0xfc)) << false;
+    QTest::newRow("2 MB") << QString(2 * 1024 * 1024, QLatin1Char('a')) << false;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("colon") << "a:b" << false;
+    QTest::newRow("slash") << "../etc" << false;
+    QTest::newRow("newline") << "a\nb" << false;
+    QTest::newRow("escape") << "a\x1b[2Jb" << false;
+    QTest::newRow("delete") << "a\x7f" << false;
+    QTest::newRow("C1 control") << QString::fromUtf8("a\xc2\x9b") << false;
+    QTest::newRow("NUL") << QString(QStringLiteral("ab")).insert(1, QChar(0)) << false;
+}
+
+void ServiceParsersTest::loginName()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, plausible);
+    QCOMPARE(isPlausibleLoginName(name), plausible);
+}
+
+void ServiceParsersTest::cutForLog_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("logged");
+
+    const QByteArray limit(kLogQuoteLimit, 'x');
+    const QByteArray mark = "[... cut, %1 bytes in all]";
+    const auto marked = [&](const QByteArray &kept, int size) {
+        return kept + QByteArray(mark).replace("%1", QByteArray::number(size));
+    };
+    QTest::newRow("empty") << QByteArray() << QByteArray();
+    QTest::newRow("short") << QByteArray("not json") << QByteArray("not json");
+    QTest::newRow("at the limit") << limit << limit;
+    QTest::newRow("one byte over") << limit + 'y' << marked(limit, kLogQuoteLimit + 1);
+    QTest::newRow("2 MB") << QByteArray(2 * 1024 * 1024, 'z') << marked(QByteArray(kLogQuoteLimit, 'z'), 2 * 1024 * 1024);
+    // A character across the limit is left out whole.
+    const QByteArray euro("\xe2\x82\xac");
+    QTest::newRow("split character") << limit.left(kLogQuoteLimit - 1) + euro
+                                     << marked(limit.left(kLogQuoteLimit - 1), kLogQuoteLimit + 2);
+    // Bytes that are no UTF-8 are cut where the limit falls.
+    QTest::newRow("not UTF-8") << QByteArray(kLogQuoteLimit + 10, '\x80')
+                               << marked(QByteArray(kLogQuoteLimit, '\x80'), kLogQuoteLimit + 10);
+}
+
+void ServiceParsersTest::cutForLog()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, logged);
+    QCOMPARE(::cutForLog(text), logged);
+    // The text form cuts the same UTF-8 bytes.
+    if (QString::fromUtf8(text).toUtf8() == text)
+        QCOMPARE(::cutForLog(QString::fromUtf8(text)), QString::fromUtf8(logged));
 }
 
 void ServiceParsersTest::wayland_data()

@@ -43,6 +43,10 @@ const QString kDateFormat = QStringLiteral("yyyyMMdd");
 const QString kUpdatePageUrl = QStringLiteral("appstore://orvane-home-appstore-client?tab/update");
 const QString kNoticeSourceId = QStringLiteral("1e0ef2b9dac84d8b8bef12625170f82f");
 
+// Longest wait of every blocking call to a peer: the main thread serves the
+// session while it waits, and a hung peer must not hold it for the bus's 25 s.
+constexpr int kBlockingCallTimeoutMs = 2000;
+
 QString userNameOf(uid_t uid)
 {
     const passwd *entry = ::getpwuid(uid);
@@ -108,11 +112,15 @@ void AppstoreDaemonInterface::initDBusConnections()
     // Subscribed by service name: the bus library then delivers only signals
     // sent by the owner of that name, so no other user can inject notices.
     QDBusConnection bus = QDBusConnection::systemBus();
+    // With the signature given, a signal whose arguments differ is not
+    // delivered; without it, one with extra arguments would be.
     bus.connect(m_daemonInterface->service(), m_daemonInterface->path(), m_daemonInterface->interface(),
-                QStringLiteral("sigLocalAppsUpgradeNotify"), this, SLOT(slotLocalAppsUpgradeNotify(QStringList)));
+                QStringLiteral("sigLocalAppsUpgradeNotify"), QStringLiteral("as"), this,
+                SLOT(slotLocalAppsUpgradeNotify(QStringList)));
     bus.connect(m_daemonInterface->service(), m_daemonInterface->path(), m_daemonInterface->interface(),
-                QStringLiteral("sigSystemNotificationSent"), this, SLOT(slotSystemNotificationSent(QString)));
-    bus.connect(kLockService, kLockPath, kLockInterface, QStringLiteral("UserChanged"), this,
+                QStringLiteral("sigSystemNotificationSent"), QStringLiteral("s"), this,
+                SLOT(slotSystemNotificationSent(QString)));
+    bus.connect(kLockService, kLockPath, kLockInterface, QStringLiteral("UserChanged"), QStringLiteral("s"), this,
                 SLOT(slotUserChanged(QString)));
 }
 
@@ -146,20 +154,23 @@ void AppstoreDaemonInterface::getLogName()
 
     const QDBusMessage call = QDBusMessage::createMethodCall(kLockService, kLockPath, kLockInterface,
                                                              QStringLiteral("CurrentUser"));
-    const QDBusMessage reply = QDBusConnection::systemBus().call(call, QDBus::Block);
+    const QDBusMessage reply = QDBusConnection::systemBus().call(call, QDBus::Block, kBlockingCallTimeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
         return;
 
     const QByteArray answer = reply.arguments().constFirst().toString().toUtf8();
     const CurrentUserAnswer user = parseCurrentUser(answer);
     if (!user.parsed) {
-        qCWarning(logMain) << "Parse CurrentUser failed:" << user.parseError << answer;
+        qCWarning(logMain) << "Parse CurrentUser failed:" << user.parseError << cutForLog(answer);
         return;
     }
-    if (user.hasName) {
-        m_logName = user.name;
-        if (!m_logName.isEmpty())
+    if (user.hasName && !user.name.isEmpty()) {
+        if (!isPlausibleLoginName(user.name)) {
+            qCWarning(logMain) << "CurrentUser name refused:" << cutForLog(user.name);
             return;
+        }
+        m_logName = user.name;
+        return;
     }
     if (user.hasUid && user.uid)
         m_logName = userNameOf(*user.uid);
@@ -280,7 +291,7 @@ QPair<QString, int> AppstoreDaemonInterface::parseAppInfoJson(const QString &jso
 {
     const AppBriefInfoResult result = parseAppBriefInfo(json);
     if (result.parseFailed)
-        qCWarning(logMain) << "parse AppBriefInfo failed:" << result.parseError << json;
+        qCWarning(logMain) << "parse AppBriefInfo failed:" << result.parseError << cutForLog(json);
     return result.nameAndMode;
 }
 
@@ -301,7 +312,7 @@ void AppstoreDaemonInterface::slotInstallProgress(const QString &id, const QStri
     // The name becomes a path and a shell word: anything that could leave
     // /opt/apps or reach the shell as syntax is refused.
     if (!isSafePackageName(packageName)) {
-        qCWarning(logMain) << "Package name refused, skip creating bottle:" << packageName;
+        qCWarning(logMain) << "Package name refused, skip creating bottle:" << cutForLog(packageName);
         return;
     }
 
@@ -340,7 +351,9 @@ void AppstoreDaemonInterface::slotLocalAppsUpgradeNotify(const QStringList &info
     const QDate today = QDate::currentDate();
     qCDebug(logMain) << QStringLiteral("Last notify date: %1, current date: %2")
                             .arg(lastNotice.toString(kDateFormat), today.toString(kDateFormat));
-    if (today == lastNotice)
+    // The stored date alone does not hold the daily limit while the system
+    // daemon cannot be read or written.
+    if (today == lastNotice || today == m_noticeShownDate)
         return;
 
     QStringList names;
@@ -364,19 +377,24 @@ void AppstoreDaemonInterface::slotLocalAppsUpgradeNotify(const QStringList &info
         return;
 
     callNotify(summary, body, kUpdatePageUrl, kNoticeSourceId);
+    m_noticeShownDate = today;
     writeNotifyTime();
 }
 
 QString AppstoreDaemonInterface::readNotifyTime()
 {
     QString date = QStringLiteral("19700101");
-    const QDBusMessage reply = m_daemonInterface->call(QDBus::Block, QStringLiteral("GetConfigByNodeName"),
-                                                       kUpgradeNoticeNode);
+    // Sent as a message of its own: the interface's call() pads an empty reply
+    // with an invalid value, which would read as an empty date.
+    QDBusMessage get = QDBusMessage::createMethodCall(kDaemonService, kDaemonPath, kDaemonInterface,
+                                                      QStringLiteral("GetConfigByNodeName"));
+    get << kUpgradeNoticeNode;
+    const QDBusMessage reply = m_daemonInterface->connection().call(get, QDBus::Block, kBlockingCallTimeoutMs);
     if (reply.type() == QDBusMessage::ReplyMessage) {
         if (!reply.arguments().isEmpty())
             date = reply.arguments().constFirst().toString();
     } else {
-        qCWarning(logMain) << "GetConfigByNodeName upgradeNoticeTime failed:" << reply.errorMessage();
+        qCWarning(logMain) << "GetConfigByNodeName upgradeNoticeTime failed:" << cutForLog(reply.errorMessage());
     }
     return date;
 }
@@ -395,7 +413,7 @@ bool AppstoreDaemonInterface::getLocalUpgradeCheckStatus()
                                                       QStringLiteral("org.freedesktop.DBus.Properties"),
                                                       QStringLiteral("Get"));
     get << kDaemonInterface << QStringLiteral("LocalUpgradeCheckStatus");
-    const QDBusMessage reply = m_daemonInterface->connection().call(get, QDBus::Block);
+    const QDBusMessage reply = m_daemonInterface->connection().call(get, QDBus::Block, kBlockingCallTimeoutMs);
 
     bool status = false;
     if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {

@@ -5,6 +5,7 @@
 
 #include "dbus/payload_parsers.h"
 
+#include <QDate>
 #include <QObject>
 #include <QPair>
 #include <QString>
@@ -63,4 +64,5 @@ private:
     bool m_isWayland = false;
     QStringList m_ignoreUpdateApps;
     QVariantMap m_proxyEnvironment;
+    QDate m_noticeShownDate; // the day this process last showed the update notice
 };

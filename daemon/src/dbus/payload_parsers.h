@@ -84,6 +84,18 @@ struct CurrentUserAnswer
 };
 CurrentUserAnswer parseCurrentUser(const QByteArray &answer);
 
+// A name that could be a login name: 1 to LOGIN_NAME_MAX - 1 bytes of UTF-8
+// (LOGIN_NAME_MAX counts the terminating NUL), no control character, no ":"
+// (the passwd field separator) and no "/".
+bool isPlausibleLoginName(const QString &name);
+
+// Peer text as it may be quoted in a log line: at most kLogQuoteLimit bytes of
+// its UTF-8 form (never splitting a character), followed by a mark that names
+// the full size when anything was cut.
+constexpr int kLogQuoteLimit = 300;
+QString cutForLog(const QString &text);
+QByteArray cutForLog(const QByteArray &text);
+
 // XDG_SESSION_TYPE is "wayland" exactly, or WAYLAND_DISPLAY mentions wayland in any case.
 bool isWaylandSession(const QString &sessionType, const QString &waylandDisplay);
 

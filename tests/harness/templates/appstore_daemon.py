@@ -5,7 +5,13 @@ Parameters (-p JSON):
   upgrade_check_type: "string" to serve it as a string instead of a boolean
   config: initial configuration nodes, {"upgradeNoticeTime": "20260101"}
   config_error: true to answer GetConfigByNodeName with an error
+  config_empty_reply: true to answer GetConfigByNodeName with no value at all
+  hang: true to answer no method call at all (Introspect and property reads
+        included), or a list of the member names left unanswered
 '''
+import os
+import sys
+
 import dbus
 
 BUS_NAME = 'com.home.appstore.daemon'
@@ -18,11 +24,13 @@ def load(mock, parameters):
     mock.config = dict(parameters.get('config', {}))
     if parameters.get('config_error'):
         get_code = "raise dbus.exceptions.DBusException('node store unavailable', name='com.home.appstore.Error.Failed')"
+    elif parameters.get('config_empty_reply'):
+        get_code = ''
     else:
         get_code = "ret = self.config.get(args[0], '')"
     mock.AddMethods(MAIN_IFACE, [
         ('SetSystemProxy', 'ss', '', ''),
-        ('GetConfigByNodeName', 's', 's', get_code),
+        ('GetConfigByNodeName', 's', '' if parameters.get('config_empty_reply') else 's', get_code),
         ('SetConfigByNodeName', 'ss', '', 'self.config[args[0]] = args[1]'),
         ('reportMode', 's', '', ''),
         ('reportManualInfo', 'sss', '', ''),
@@ -33,3 +41,7 @@ def load(mock, parameters):
     else:
         value = dbus.Boolean(check)
     mock.AddProperty(MAIN_IFACE, 'LocalUpgradeCheckStatus', value)
+    if parameters.get('hang'):
+        sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+        import hang  # pylint: disable=import-outside-toplevel
+        hang.swallow_calls(mock, parameters['hang'])

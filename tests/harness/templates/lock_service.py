@@ -3,7 +3,12 @@
 Parameters (-p JSON):
   current_user: the text CurrentUser returns (default '{}')
   fail: true to answer CurrentUser with an error
+  hang: true to answer no method call at all, or a list of the member names
+        left unanswered
 '''
+import os
+import sys
+
 import dbus
 
 BUS_NAME = 'com.orvane.kesh.LockService'
@@ -18,3 +23,7 @@ def load(mock, parameters):
     else:
         code = 'ret = %r' % parameters.get('current_user', '{}')
     mock.AddMethod(MAIN_IFACE, 'CurrentUser', '', 's', code)
+    if parameters.get('hang'):
+        sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+        import hang  # pylint: disable=import-outside-toplevel
+        hang.swallow_calls(mock, parameters['hang'])

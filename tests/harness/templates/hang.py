@@ -1,0 +1,24 @@
+'''Makes a fake a hung peer: it keeps its name but leaves method calls to its
+object unanswered, as a process stuck in a call would. The calls are still
+recorded, so GetCalls shows them; the Mock interface keeps answering.
+
+Not a template: the templates import it when asked to hang.'''
+import time
+
+import dbus
+import dbus.lowlevel
+
+MOCK_IFACE = 'org.freedesktop.DBus.Mock'
+
+
+def swallow_calls(mock, members):
+    '''members: True for every method (Introspect and property reads
+    included), or a list of member names ("Get", "Introspect", ...).'''
+    def unanswered(_connection, message):
+        if (message.get_type() != dbus.lowlevel.MESSAGE_TYPE_METHOD_CALL or message.get_path() != mock.path
+                or message.get_interface() == MOCK_IFACE
+                or (members is not True and message.get_member() not in members)):
+            return dbus.lowlevel.HANDLER_RESULT_NOT_YET_HANDLED
+        mock.call_log.append((int(time.time()), message.get_member(), message.get_args_list()))
+        return dbus.lowlevel.HANDLER_RESULT_HANDLED
+    mock.connection.add_message_filter(unanswered)
