@@ -1,6 +1,7 @@
 // The lock service's answer to "CurrentUser", up to the login name the
 // daemon takes from it and the warning it logs.
 #include "dbus/payload_parsers.h"
+#include "fuzz_check.h"
 #include "fuzz_input.h"
 
 #include <QDebug>
@@ -13,14 +14,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QString line;
     QString logName;
     if (!user.parsed) {
-        QDebug(&line) << "Parse CurrentUser failed:" << user.parseError << answer;
+        QDebug(&line) << "Parse CurrentUser failed:" << user.parseError << cutForLog(answer);
     } else if (user.hasName && !user.name.isEmpty()) {
-        logName = user.name;
+        if (isPlausibleLoginName(user.name)) {
+            logName = user.name;
+            FUZZ_CHECK(logName == logName.trimmed() && !logName.contains(QLatin1Char(':'))
+                       && !logName.contains(QLatin1Char('/')));
+        } else {
+            QDebug(&line) << "CurrentUser name refused:" << cutForLog(user.name);
+        }
     } else if (user.hasUid && user.uid) {
         // The user database is asked for this id; its answer is not peer text.
         logName = QString::number(*user.uid);
     }
-    volatile int sizes = line.size() + logName.size();
-    (void)sizes;
+    // Peer text quoted in a warning is cut: the line stays bounded whatever came.
+    FUZZ_CHECK(line.size() < 6 * kLogQuoteLimit + 200);
     return 0;
 }

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const AppBriefInfoResult brief = parseAppBriefInfo(statusMsg);
     QString log;
     if (brief.parseFailed)
-        QDebug(&log) << "parse AppBriefInfo failed:" << brief.parseError << statusMsg;
+        QDebug(&log) << "parse AppBriefInfo failed:" << brief.parseError << cutForLog(statusMsg);
     QDebug(&log) << QStringLiteral("Package %1 install succeeded, package_mode: %2")
                         .arg(packageName, QString::number(brief.nameAndMode.second));
 
@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(brief.nameAndMode.second == 1);
 
     if (!isSafePackageName(packageName)) {
-        QDebug(&log) << "Package name refused, skip creating bottle:" << packageName;
+        QDebug(&log) << "Package name refused, skip creating bottle:" << cutForLog(packageName);
         return 0;
     }
     const QString script = QStringLiteral("/opt/apps/%1/files/run.sh").arg(packageName);

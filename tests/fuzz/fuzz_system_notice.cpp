@@ -1,12 +1,8 @@
 // The system daemon's "sigSystemNotificationSent" payload, up to the eight
 // values of the notice the session shows for it, if any.
-#include "dbus/payload_parsers.h"
+#include "dbus/notice_values.h"
 #include "fuzz_check.h"
 #include "fuzz_input.h"
-
-#include <QCoreApplication>
-
-#include <optional>
 
 namespace {
 const QString kSessionUser = QStringLiteral("alice");
@@ -15,27 +11,20 @@ const QString kSessionUser = QStringLiteral("alice");
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString payload = QString::fromUtf8(fuzzBytes(data, size));
-    const std::optional<_System_Notification_Data> notice = parseSystemNotification(payload);
+    const std::optional<_System_Notification_Data> notice = systemNoticeFor(payload, kSessionUser);
     if (!notice)
         return 0;
-    if (notice->opt == OptNone && notice->appName.isEmpty() && notice->packageName.isEmpty()
-        && notice->logname.isEmpty())
-        return 0;
-    if (notice->logname != kSessionUser || notice->opt == OptNone)
-        return 0;
+    FUZZ_CHECK(notice->logname == kSessionUser);
 
-    const PkgOpNoticeText text = pkgOpNoticeText(notice->opt);
-    QString summary;
-    if (text.summary) {
-        summary = QCoreApplication::translate("QObject", text.summary);
-        if (text.fillsPlaceholder) {
-            const bool namedByPackage = notice->opt == OptRemoveSucceeded && notice->appName.isEmpty();
-            summary = summary.arg(namedByPackage ? notice->packageName : notice->appName);
-        }
-    }
-    FUZZ_CHECK(notice->opt >= OptInstallSucceeded && notice->opt <= OptNewVersion ? text.summary != nullptr
-                                                                                   : summary.isEmpty());
-    volatile int length = summary.size() + text.icon.size();
-    (void)length;
+    const std::optional<NotifyValues> values = pkgOpNotifyValues(notice->opt, notice->appName, notice->packageName);
+    FUZZ_CHECK(values.has_value() == (notice->opt != OptNone));
+    if (!values)
+        return 0;
+    FUZZ_CHECK(values->appName == QLatin1String("orvane-app-store") && values->replaceId == 0);
+    FUZZ_CHECK(values->body.isEmpty() && values->actions.isEmpty() && values->hints.isEmpty());
+    FUZZ_CHECK(values->timeout == 3000);
+    // Only the seven outcomes have a text; any other value shows an empty notice.
+    const bool known = notice->opt >= OptInstallSucceeded && notice->opt <= OptNewVersion;
+    FUZZ_CHECK(known || (values->summary.isEmpty() && values->appIcon.isEmpty()));
     return 0;
 }

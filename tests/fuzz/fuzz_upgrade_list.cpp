@@ -1,6 +1,6 @@
 // The brief infos of "sigLocalAppsUpgradeNotify", up to the names announced
 // and the summary and body of the update notice.
-#include "dbus/payload_parsers.h"
+#include "dbus/notice_values.h"
 #include "fuzz_check.h"
 #include "fuzz_input.h"
 
@@ -20,15 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (const QByteArray &line : fields.at(1).split('\n'))
         infos.append(QString::fromUtf8(line));
 
-    QStringList names;
-    for (const QString &info : infos) {
-        const UpgradeAppInfo app = parseUpgradeAppInfo(info);
-        if (isWayland && app.supportWayland != 1)
-            continue;
-        if (ignored.contains(app.packageName))
-            continue;
-        names.append(app.name);
-    }
+    const QStringList names = upgradeNoticeNames(infos, isWayland, ignored);
     if (names.isEmpty())
         return 0;
 
