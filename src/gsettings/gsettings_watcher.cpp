@@ -61,6 +61,9 @@ GSettingsWatcher::GSettingsWatcher(QObject *parent)
 
 GSettingsWatcher::~GSettingsWatcher()
 {
+    // A later instance() (a plugin started again) must build a new watcher.
+    if (m_gsettingsWatcher == this)
+        m_gsettingsWatcher = nullptr;
     for (QGSettings *settings : qAsConst(m_gsettingsMap)) {
         if (!settings)
             continue;
@@ -131,34 +134,60 @@ void GSettingsWatcher::removeSchema(const QByteArray &schemaId, const QByteArray
     m_gsettingsMap.erase(it);
 }
 
-QGSettings *GSettingsWatcher::findSettings(const QByteArray &schemaId, const QByteArray &path,
-                                           const QString &key) const
+GSettingsWatcher::Lookup GSettingsWatcher::findSettings(const QByteArray &schemaId, const QByteArray &path,
+                                                        const QString &key) const
 {
     QGSettings *settings = m_gsettingsMap.value(qMakePair(schemaId, path), nullptr);
-    if (!settings) {
-        qCWarning(logMain) << schemaId << path << "find QGSettings failed";
-        return nullptr;
-    }
-    if (!hasKey(schemaId, key)) {
-        qCWarning(logMain) << schemaId << path << "find key failed" << key;
-        return nullptr;
-    }
-    return settings;
+    if (!settings)
+        return {nullptr, LookupFailure::NotRegistered};
+    if (!hasKey(schemaId, key))
+        return {nullptr, LookupFailure::NoSuchKey};
+    return {settings, LookupFailure::None};
 }
+
+namespace {
+
+// Streamed into the caller's own warning, so that each warning carries the
+// function and line of the operation that failed.
+struct LookupFailureText
+{
+    bool noSuchKey;
+    const QByteArray &schemaId;
+    const QByteArray &path;
+    const QString &key;
+};
+
+QDebug operator<<(QDebug debug, const LookupFailureText &failure)
+{
+    if (failure.noSuchKey)
+        debug << failure.schemaId << failure.path << "find key failed" << failure.key;
+    else
+        debug << failure.schemaId << failure.path << "find QGSettings failed";
+    return debug;
+}
+
+} // namespace
 
 void GSettingsWatcher::setValue(const QByteArray &schemaId, const QByteArray &path, const QString &key,
                                 const QVariant &value)
 {
-    if (QGSettings *settings = findSettings(schemaId, path, key))
-        settings->set(key, value);
+    const Lookup lookup = findSettings(schemaId, path, key);
+    if (!lookup.settings) {
+        qCWarning(logMain) << LookupFailureText{lookup.failure == LookupFailure::NoSuchKey, schemaId, path, key};
+        return;
+    }
+    lookup.settings->set(key, value);
 }
 
 QVariant GSettingsWatcher::getValueSync(const QByteArray &schemaId, const QByteArray &path,
                                         const QString &key) const
 {
-    if (const QGSettings *settings = findSettings(schemaId, path, key))
-        return settings->get(key);
-    return QVariant();
+    const Lookup lookup = findSettings(schemaId, path, key);
+    if (!lookup.settings) {
+        qCWarning(logMain) << LookupFailureText{lookup.failure == LookupFailure::NoSuchKey, schemaId, path, key};
+        return QVariant();
+    }
+    return lookup.settings->get(key);
 }
 
 void GSettingsWatcher::getValueAsync(const QByteArray &schemaId, const QByteArray &path, const QString &key)

@@ -45,7 +45,14 @@ private Q_SLOTS:
     void slotValueChanged(const QString &key);
 
 private:
-    QGSettings *findSettings(const QByteArray &schemaId, const QByteArray &path, const QString &key) const;
+    enum class LookupFailure { None, NotRegistered, NoSuchKey };
+    struct Lookup
+    {
+        QGSettings *settings;
+        LookupFailure failure;
+    };
+    // Logs nothing: the caller's warning names the operation that failed.
+    Lookup findSettings(const QByteArray &schemaId, const QByteArray &path, const QString &key) const;
 
     static GSettingsWatcher *m_gsettingsWatcher;
 

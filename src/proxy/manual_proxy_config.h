@@ -2,14 +2,14 @@
 // desktop settings schema and kept as a QNetworkProxy with a validity flag.
 #pragma once
 
+#include "proxy/proxy_values.h"
+
 #include <QNetworkProxy>
 #include <QObject>
 #include <QStringList>
 
 class QGSettings;
 class QVariant;
-
-enum ManualProxyType { HTTP, HTTPS, FTP, SOCKS };
 
 class ManualProxyConfig : public QObject
 {

@@ -1,11 +1,12 @@
 #include "proxy/system_proxy_monitor.h"
 
+#include "proxy/proxy_values.h"
+
 #include "util/log_category.h"
 
 #include <QGSettings>
 #include <QNetworkProxy>
 #include <QNetworkProxyFactory>
-#include <QUrl>
 
 namespace {
 const char kProxySchemaId[] = "com.orvane.wrap.gnome.system.proxy";
@@ -34,12 +35,19 @@ void setVariable(const char *name, const QString &value)
     qputenv(name, value.toUtf8());
 }
 
-// Userinfo may hold unreserved characters and sub-delims as they are; ":"
-// separates user from password and "@" ends the userinfo, so both are encoded
-// along with everything else.
-QString encodeUserInfo(const QString &text)
+const char *protocolName(ManualProxyType type)
 {
-    return QString::fromLatin1(QUrl::toPercentEncoding(text, QByteArrayLiteral("!$&'()*+,;=")));
+    switch (type) {
+    case HTTP:
+        return "http";
+    case HTTPS:
+        return "https";
+    case FTP:
+        return "ftp";
+    case SOCKS:
+        return "socks";
+    }
+    return "unknown";
 }
 } // namespace
 
@@ -93,7 +101,12 @@ SystemProxyMonitor::SystemProxyMonitor(QObject *parent)
     m_initialized = true;
 }
 
-SystemProxyMonitor::~SystemProxyMonitor() = default;
+SystemProxyMonitor::~SystemProxyMonitor()
+{
+    // A later instance() (a plugin started again) must build a new monitor.
+    if (m_instance == this)
+        m_instance = nullptr;
+}
 
 QVariantMap SystemProxyMonitor::getEnvironment() const
 {
@@ -111,7 +124,8 @@ void SystemProxyMonitor::resetApplicationManualProxy()
 {
     for (const ManualProxyType type : {HTTPS, HTTP, SOCKS}) {
         const ManualProxyConfig *config = m_manualProxyConfigs.value(type);
-        if (config && config->isValid()) {
+        // A host the environment refuses is no better for the network stack.
+        if (config && config->isValid() && !proxyUrlHost(config->networkProxy().hostName()).isEmpty()) {
             QNetworkProxy::setApplicationProxy(config->networkProxy());
             return;
         }
@@ -122,16 +136,7 @@ void SystemProxyMonitor::resetApplicationManualProxy()
 QString SystemProxyMonitor::proxyUrl(ManualProxyType type, const QString &host, quint16 port,
                                      bool useAuthentication, const QString &user, const QString &password)
 {
-    QString url = type == SOCKS ? QStringLiteral("socks5://") : QStringLiteral("http://");
-    if (useAuthentication)
-        url += encodeUserInfo(user) + QLatin1Char(':') + encodeUserInfo(password) + QLatin1Char('@');
-    // An IPv6 address needs brackets, or its colons run into the port's.
-    if (host.contains(QLatin1Char(':')) && !host.startsWith(QLatin1Char('[')))
-        url += QLatin1Char('[') + host + QLatin1Char(']');
-    else
-        url += host;
-    url += QLatin1Char(':') + QString::number(port);
-    return url;
+    return manualProxyUrl(type, host, port, useAuthentication, user, password);
 }
 
 QVariant SystemProxyMonitor::value(const QString &key) const
@@ -141,7 +146,26 @@ QVariant SystemProxyMonitor::value(const QString &key) const
 
 void SystemProxyMonitor::setNoProxy()
 {
-    setVariable(kNoProxy, value(kIgnoreHostsKey).toStringList().join(QLatin1Char(',')));
+    const QStringList ignoreHosts = value(kIgnoreHostsKey).toStringList();
+    const IgnoreHostsFilter filter = filterIgnoreHosts(ignoreHosts);
+    // The list is read both for "mode" and for its own key: once is enough.
+    if (filter.dropped > 0 && ignoreHosts != m_refusedIgnoreHosts)
+        qCWarning(logMain).nospace() << "Leaving " << filter.dropped
+                                     << " proxy bypass entries out of no_proxy: they hold control characters or are too long";
+    m_refusedIgnoreHosts = filter.dropped > 0 ? ignoreHosts : QStringList();
+    setVariable(kNoProxy, filter.hosts.join(QLatin1Char(',')));
+}
+
+void SystemProxyMonitor::setAutoProxy()
+{
+    const std::optional<QString> url = autoProxyValue(value(kAutoconfigUrlKey).toString());
+    if (url) {
+        setVariable(kAutoProxy, *url);
+    } else {
+        qCWarning(logMain) << "Leaving auto_proxy unset: the automatic proxy configuration URL holds control "
+                              "characters or is too long";
+        qunsetenv(kAutoProxy);
+    }
 }
 
 void SystemProxyMonitor::slotGSettingsValueChanged(const QString &key)
@@ -150,7 +174,7 @@ void SystemProxyMonitor::slotGSettingsValueChanged(const QString &key)
         if (m_proxyMode != kModeAuto)
             qunsetenv(kAutoProxy);
         else
-            setVariable(kAutoProxy, value(kAutoconfigUrlKey).toString());
+            setAutoProxy();
     } else if (key == kIgnoreHostsKey) {
         if (m_proxyMode != kModeManual)
             qunsetenv(kNoProxy);
@@ -164,7 +188,7 @@ void SystemProxyMonitor::slotGSettingsValueChanged(const QString &key)
         } else if (m_proxyMode == kModeAuto) {
             for (const char *name : {kSocksServer, kAllProxy, kFtpProxy, kHttpProxy, kHttpsProxy, kNoProxy})
                 qunsetenv(name);
-            setVariable(kAutoProxy, value(kAutoconfigUrlKey).toString());
+            setAutoProxy();
         } else if (m_proxyMode == kModeManual) {
             qunsetenv(kAutoProxy);
             // Set before the protocol updates, so that every snapshot taken on
@@ -190,8 +214,16 @@ void SystemProxyMonitor::slotManualProxyConfigChanged(ManualProxyType proxyType)
     const ManualProxyConfig *config = m_manualProxyConfigs.value(proxyType);
     if (config && config->isValid()) {
         const QNetworkProxy proxy = config->networkProxy();
-        url = proxyUrl(proxyType, proxy.hostName(), proxy.port(), config->useAuthentication(), proxy.user(),
-                       proxy.password());
+        url = manualProxyUrl(proxyType, proxy.hostName(), proxy.port(), config->useAuthentication(), proxy.user(),
+                             proxy.password());
+        // Never the host itself: it may hold anything, credentials included.
+        if (url.isEmpty() && proxyUrlHost(proxy.hostName()).isEmpty())
+            qCWarning(logMain).noquote() << "Leaving the" << protocolName(proxyType)
+                                         << "proxy unset: its host is not a valid host name or address";
+        else if (url.isEmpty())
+            qCWarning(logMain).noquote() << "Leaving the" << protocolName(proxyType)
+                                         << "proxy unset: its URL would be longer than" << kMaxProxyUrlLength
+                                         << "characters";
     }
 
     const auto write = [&url](const char *name) {

@@ -27,8 +27,7 @@ public:
     QVariantMap getEnvironment() const;
     void resetApplicationManualProxy();
 
-    // "scheme://[user:password@]host:port"; user and password are
-    // percent-encoded where URL userinfo does not allow their characters.
+    // The same as manualProxyUrl().
     static QString proxyUrl(ManualProxyType type, const QString &host, quint16 port, bool useAuthentication,
                             const QString &user, const QString &password);
 
@@ -42,6 +41,7 @@ private Q_SLOTS:
 private:
     QVariant value(const QString &key) const;
     void setNoProxy();
+    void setAutoProxy();
 
     static SystemProxyMonitor *m_instance;
 
@@ -50,4 +50,5 @@ private:
     bool m_initialized = false;
     QString m_proxyMode;
     QMap<ManualProxyType, ManualProxyConfig *> m_manualProxyConfigs;
+    QStringList m_refusedIgnoreHosts;
 };

@@ -1,16 +1,27 @@
 '''The program's frame seen from outside: its bus name and object, a second
 instance, termination signals, translation loading and the log file.'''
 import os
+import re
 import signal
 import stat
 import subprocess
+import tempfile
 import unittest
 import xml.etree.ElementTree as ET
 
 from orvane_testlib import (DaemonTestCase, SESSION_NAME, SYSTEM_DAEMON_IFACE, TMPDIR, DAEMON,
-                            HARNESS_DIR, wait_until, name_has_owner)
+                            HARNESS_DIR, wait_until, name_has_owner, wait_for_daemon)
+
+import dbus.bus
 
 STARTED = 'Orvane Appstore Session Daemon started'
+LOG_NAME = 'orvane-appstore-session-daemon.log'
+TIMESTAMP = r'\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} '
+
+
+def read(path):
+    with open(path) as f:
+        return f.read()
 
 
 class NoSessionBusTest(DaemonTestCase):
@@ -73,6 +84,102 @@ class TerminationTest(DaemonTestCase):
                 wait_until(lambda: not name_has_owner(self.session_bus, SESSION_NAME), message='name released')
 
 
+class AbortTest(DaemonTestCase):
+    '''SIGABRT, sent from outside or raised by abort() inside the process; the
+    preloaded library turns SIGUSR1 into a call of abort().'''
+
+    def test_abort_line_is_written(self):
+        cases = [
+            ('kill', None, 0, True),
+            ('abort', None, -signal.SIGABRT, True),
+            ('abort', '*.debug=false', -signal.SIGABRT, False),
+        ]
+        for how, rules, status, shown in cases:
+            with self.subTest(how=how, rules=rules):
+                state = tempfile.mkdtemp(dir=TMPDIR, prefix='abort-state-')
+                env = self.daemon_env(XDG_STATE_HOME=state, QT_LOGGING_RULES=rules,
+                                      LD_PRELOAD=os.environ['ORVANE_ABORT_PRELOAD'])
+                daemon = self.start_daemon(env=env)
+                sent = signal.SIGABRT if how == 'kill' else signal.SIGUSR1
+                self.assertEqual(daemon.stop(sent), status, daemon.text())
+                console = daemon.lines('SIGNAL 6 recv, exit')
+                with open(os.path.join(state, 'orvane', LOG_NAME)) as f:
+                    in_file = [l for l in f.read().splitlines() if 'SIGNAL 6 recv, exit' in l]
+                if not shown:
+                    self.assertEqual((console, in_file), ([], []))
+                    continue
+                # The same shape as the line of every other signal.
+                pattern = (TIMESTAMP + r'\[Debug\] \[com\.orvane\.app-store\.session-daemon\] '
+                           r'\[\S+:\d+\] \[[^]]+\] "SIGNAL 6 recv, exit"$')
+                self.assertEqual(len(console), 1, daemon.text())
+                self.assertRegex(console[0], pattern)
+                self.assertEqual(len(in_file), 1, in_file)
+                self.assertRegex(in_file[0], pattern)
+                wait_until(lambda: not name_has_owner(self.session_bus, SESSION_NAME), message='name released')
+
+
+class SessionEndTest(DaemonTestCase):
+    def test_program_leaves_when_its_session_bus_goes_away(self):
+        # A session bus of its own to kill, so that the harness's stays up.
+        bus_daemon = subprocess.Popen(['dbus-daemon', '--session', '--nofork', '--print-address=1'],
+                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: bus_daemon.poll() is not None or (bus_daemon.kill(), bus_daemon.wait()))
+        address = bus_daemon.stdout.readline().decode().strip()
+        self.assertTrue(address, 'no address from dbus-daemon')
+        daemon = self.start_daemon(env=self.daemon_env(DBUS_SESSION_BUS_ADDRESS=address), wait=False)
+        private_bus = dbus.bus.BusConnection(address)
+        wait_until(lambda: daemon.proc.poll() is not None or name_has_owner(private_bus, SESSION_NAME), 30,
+                   'the program on its bus')
+        wait_for_daemon(private_bus)
+        private_bus.close()
+
+        bus_daemon.terminate()
+        bus_daemon.wait(10)
+        status = wait_until(lambda: daemon.proc.poll() is not None and (daemon.proc.returncode,), 10,
+                            'the program to leave; log:\n' + daemon.text())[0]
+        self.assertEqual(status, 0, daemon.text())
+        warnings = daemon.lines(r'\[Warning\]')
+        self.assertEqual(len(warnings), 1, daemon.text())
+        self.assertIn('Session bus disconnected, exit', warnings[0])
+
+
+class JournalTest(DaemonTestCase):
+    '''Standard error as the journal: JOURNAL_STREAM names its device and inode.'''
+
+    def test_console_lines_carry_journal_priority(self):
+        # No schemas: the program warns about each missing one while it starts.
+        empty = tempfile.mkdtemp(dir=TMPDIR, prefix='no-schemas-')
+        other = os.path.join(TMPDIR, 'not-stderr')
+        open(other, 'w').close()
+        for journal in (True, False):
+            with self.subTest(journal=journal):
+                log_name = 'journal-%s.log' % journal
+                log_path = os.path.join(TMPDIR, log_name)
+                open(log_path, 'w').close()  # the program's stderr keeps this inode
+                st = os.stat(log_path if journal else other)
+                # XDG_DATA_DIRS too: schemas installed on the machine would be found there.
+                # A file where the log directory should be: the refusal is a warning too.
+                env = self.daemon_env(GSETTINGS_SCHEMA_DIR=empty, XDG_DATA_DIRS=empty, XDG_STATE_HOME=other,
+                                      JOURNAL_STREAM='%d:%d' % (st.st_dev, st.st_ino))
+                daemon = self.start_daemon(env=env, log_name=log_name)
+                self.call_instance()
+                daemon.wait_log(STARTED)
+                self.assertEqual(daemon.stop(), 0, daemon.text())
+                warning = daemon.lines('Proxy settings schema is not installed, ignoring it: '
+                                       '"com.orvane.wrap.gnome.system.proxy"$')
+                started = daemon.lines(STARTED)
+                refused = daemon.lines('Cannot open log file')
+                self.assertEqual((len(warning), len(started), len(refused)), (1, 1, 1), daemon.text())
+                if journal:
+                    self.assertRegex(warning[0], r'^<4>\[Warning\] \[com\.orvane\.app-store\.session-daemon\] \[')
+                    self.assertRegex(started[0], r'^<7>\[Debug\] ')
+                    self.assertRegex(refused[0], r'^<4>Cannot open log file ')
+                else:
+                    self.assertRegex(warning[0], '^' + TIMESTAMP + r'\[Warning\] ')
+                    self.assertRegex(started[0], '^' + TIMESTAMP + r'\[Debug\] ')
+                    self.assertRegex(refused[0], r'^Cannot open log file ')
+
+
 class LogFileTest(DaemonTestCase):
     def test_log_file_place_mode_and_content(self):
         state = os.path.join(TMPDIR, 'state-log')
@@ -81,14 +188,84 @@ class LogFileTest(DaemonTestCase):
         daemon.wait_log(STARTED)
         directory = os.path.join(state, 'orvane')
         path = os.path.join(directory, 'orvane-appstore-session-daemon.log')
-        wait_until(lambda: os.path.exists(path) and STARTED in open(path).read(), message='log file line')
+        wait_until(lambda: os.path.exists(path) and STARTED in read(path), message='log file line')
         self.assertEqual(stat.S_IMODE(os.stat(directory).st_mode), 0o700)
         self.assertEqual(stat.S_IMODE(os.stat(path).st_mode), 0o600)
-        line = [l for l in open(path).read().splitlines() if STARTED in l][0]
+        line = [l for l in read(path).splitlines() if STARTED in l][0]
         # timestamp with milliseconds, level, category, file:line, function, text
         self.assertRegex(line, r'^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[Debug\] '
                                r'\[com\.orvane\.app-store\.session-daemon\] \[\S+dbus_interface\.cpp:\d+\] '
                                r'\[void DBusInterface::Instance\(\)\] ' + STARTED + '$')
+
+    def test_planted_log_paths_are_refused(self):
+        victim_text = 'export SECRET=1\n'
+        for case in ('symlink', 'foreign file', 'hard link', 'directory symlink', 'foreign directory', 'fifo'):
+            with self.subTest(case=case):
+                state = tempfile.mkdtemp(dir=TMPDIR, prefix='planted-')
+                directory = os.path.join(state, 'orvane')
+                path = os.path.join(directory, LOG_NAME)
+                victim = os.path.join(state, 'bashrc')
+                with open(victim, 'w') as f:
+                    f.write(victim_text)
+                os.mkdir(directory, 0o700)
+                if case == 'symlink':
+                    os.symlink(victim, path)
+                elif case == 'fifo':
+                    os.mkfifo(path, 0o600)
+                elif case == 'foreign file':
+                    open(path, 'w').close()
+                    os.chown(path, 65534, 65534)
+                elif case == 'hard link':
+                    os.link(victim, path)
+                elif case == 'directory symlink':
+                    os.rmdir(directory)
+                    elsewhere = os.path.join(state, 'elsewhere')
+                    os.mkdir(elsewhere, 0o700)
+                    os.symlink(elsewhere, directory)
+                else:
+                    os.chown(directory, 65534, 65534)
+                daemon = self.start_daemon(env=self.daemon_env(XDG_STATE_HOME=state))
+                self.call_instance()
+                daemon.wait_log(STARTED)
+                self.assertEqual(daemon.stop(), 0, daemon.text())
+                self.assertEqual(len(daemon.lines('^Cannot open log file ')), 1, daemon.text())
+                with open(victim) as f:
+                    self.assertEqual(f.read(), victim_text)
+                if case == 'fifo':
+                    self.assertTrue(stat.S_ISFIFO(os.lstat(path).st_mode))
+                if case == 'directory symlink':
+                    self.assertEqual(os.listdir(elsewhere), [])
+                if case == 'foreign file':
+                    self.assertEqual(os.path.getsize(path), 0)
+
+    def test_existing_places_are_made_private(self):
+        state = tempfile.mkdtemp(dir=TMPDIR, prefix='loose-')
+        directory = os.path.join(state, 'orvane')
+        path = os.path.join(directory, LOG_NAME)
+        os.mkdir(directory)
+        os.chmod(directory, 0o755)
+        with open(path, 'w') as f:
+            f.write('earlier line\n')
+        os.chmod(path, 0o644)
+        daemon = self.start_daemon(env=self.daemon_env(XDG_STATE_HOME=state))
+        self.call_instance()
+        daemon.wait_log(STARTED)
+        wait_until(lambda: STARTED in read(path), message='log file line')
+        self.assertEqual(stat.S_IMODE(os.stat(directory).st_mode), 0o700)
+        self.assertEqual(stat.S_IMODE(os.stat(path).st_mode), 0o600)
+        self.assertTrue(read(path).startswith('earlier line\n'))
+        self.assertEqual(daemon.lines('Cannot open log file'), [])
+
+    def test_relative_state_home_is_ignored(self):
+        work = tempfile.mkdtemp(dir=TMPDIR, prefix='cwd-')
+        home = tempfile.mkdtemp(dir=TMPDIR, prefix='home-')
+        env = self.daemon_env(XDG_STATE_HOME='relative-state', HOME=home)
+        daemon = self.start_daemon(env=env, argv=['env', '-C', work, DAEMON])
+        self.call_instance()
+        daemon.wait_log(STARTED)
+        path = os.path.join(home, '.local', 'state', 'orvane', LOG_NAME)
+        wait_until(lambda: os.path.exists(path) and STARTED in read(path), message='log file line')
+        self.assertEqual(os.listdir(work), [])
 
     def test_unwritable_log_place_costs_one_line(self):
         blocker = os.path.join(TMPDIR, 'state-file')
@@ -108,7 +285,12 @@ class TranslationTest(DaemonTestCase):
         notifications = self.start_notification_server()
         env = dict(env, NUVIX_OS_RELEASE=self.edition_env(3))
         argv = list(argv_prefix) + [DAEMON]
-        daemon = self.start_daemon(env=env, argv=argv)
+        # The graft links every entry of /usr/share first, which takes a while
+        # on a loaded machine.
+        daemon = self.start_daemon(env=env, argv=argv, wait=False)
+        wait_until(lambda: daemon.proc.poll() is not None or name_has_owner(self.session_bus, SESSION_NAME), 60,
+                   'the program to own its name')
+        self.settle()
         system_daemon.wait_calls('SetSystemProxy', 1)
         user = subprocess.run(['id', '-un'], capture_output=True, text=True).stdout.strip()
         system_daemon.emit(SYSTEM_DAEMON_IFACE, 'sigSystemNotificationSent', 's',

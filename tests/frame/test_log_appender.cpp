@@ -1,4 +1,5 @@
-// The toolkit's file appender: place, modes, line format and rotation.
+// The toolkit's appenders: place, modes, line format and rotation of the file;
+// what reaches the console, and its form when the console is the journal.
 #include <nuvixcore/nlogmanager.h>
 
 #include <QCoreApplication>
@@ -9,7 +10,9 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 Q_LOGGING_CATEGORY(logTest, "org.test.appender")
 
@@ -20,9 +23,20 @@ class LogAppenderTest : public QObject
 private Q_SLOTS:
     void initTestCase();
     void writesLinesToPrivateFile();
+    void keepsEachMessageOnOneSafeLine_data();
+    void keepsEachMessageOnOneSafeLine();
+    void boundsTheMessage_data();
+    void boundsTheMessage();
     void rotatesPastFourMiB();
+    void readsJournalStream_data();
+    void readsJournalStream();
+    // Last: from here on messages also reach the console.
+    void consoleLineForm_data();
+    void consoleLineForm();
 
 private:
+    QByteArray fileTail(qint64 from) const;
+
     QString m_dir;
     QString m_file;
 };
@@ -61,6 +75,73 @@ void LogAppenderTest::writesLinesToPrivateFile()
     QCOMPARE(st.st_mode & 07777, mode_t(0600));
 }
 
+QByteArray LogAppenderTest::fileTail(qint64 from) const
+{
+    QFile file(m_file);
+    if (!file.open(QIODevice::ReadOnly) || !file.seek(from))
+        return QByteArray();
+    return file.readAll();
+}
+
+void LogAppenderTest::keepsEachMessageOnOneSafeLine_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QByteArray>("written");
+
+    QTest::newRow("terminal control sequences") << QStringLiteral("\x1b[2J\x1b[31mred\x07")
+                                                << QByteArray(R"(\x1b[2J\x1b[31mred\x07)");
+    QTest::newRow("newline apart from backslash-n") << QStringLiteral("a\nb\\nc") << QByteArray(R"(a\nb\\nc)");
+    QTest::newRow("backslash before a newline") << QStringLiteral("a\\\n") << QByteArray(R"(a\\\n)");
+    QTest::newRow("backslash before an escape letter") << QStringLiteral(R"(\x1b \u009b \t \r \\)")
+                                                       << QByteArray(R"(\\x1b \\u009b \\t \\r \\\\)");
+    QTest::newRow("quoting backslashes stay") << QStringLiteral(R"("{\"a\": 1}" C:\dir\)")
+                                              << QByteArray(R"("{\"a\": 1}" C:\dir\\)");
+    QTest::newRow("tab, carriage return, backspace") << QStringLiteral("a\tb\rc\bd") << QByteArray(R"(a\tb\rc\x08d)");
+    QTest::newRow("NUL and DEL") << QString::fromUtf8("a\0b\x7f", 4) << QByteArray(R"(a\x00b\x7f)");
+    QTest::newRow("C1 control") << (QChar(0x9b) + QStringLiteral("2J")) << QByteArray(R"(\u009b2J)");
+    QTest::newRow("other text stays") << QStringLiteral("Grüße ✓ [x] \"q\"")
+                                      << QByteArray("Grüße ✓ [x] \"q\"");
+}
+
+void LogAppenderTest::keepsEachMessageOnOneSafeLine()
+{
+    QFETCH(QString, message);
+    QFETCH(QByteArray, written);
+
+    const qint64 before = QFileInfo(m_file).size();
+    qCWarning(logTest).noquote() << message;
+    const QByteArray added = fileTail(before);
+    QCOMPARE(added.count('\n'), 1);
+    QVERIFY2(added.endsWith("] " + written + '\n'), added.constData());
+    for (const char c : added.left(added.size() - 1))
+        QVERIFY2(static_cast<unsigned char>(c) >= 0x20 && c != 0x7f, added.constData());
+}
+
+void LogAppenderTest::boundsTheMessage_data()
+{
+    using Nuvix::Core::LogText::kMaxMessageBytes;
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<int>("maxBytes");
+    QTest::addColumn<QByteArray>("escaped");
+
+    QTest::newRow("fits exactly") << QByteArray("abc") << 3 << QByteArray("abc");
+    QTest::newRow("plain cut") << QByteArray("abcdef") << 4 << QByteArray("abcd [cut: 2 bytes]");
+    QTest::newRow("no character split") << QByteArray("ääää") << 3 << QByteArray("ä [cut: 6 bytes]");
+    QTest::newRow("no escape split") << QByteArray("a\n\n") << 4 << QByteArray(R"(a\n [cut: 1 bytes])");
+    QTest::newRow("cut after a kept backslash") << QByteArray(R"(a\")") << 2 << QByteArray(R"(a\ [cut: 1 bytes])");
+    QTest::newRow("broken UTF-8 passes bytewise") << QByteArray("\xe4x\xff") << 10 << QByteArray("\xe4x\xff");
+    QTest::newRow("default bound") << QByteArray(kMaxMessageBytes + 10, 'x') << kMaxMessageBytes
+                                   << QByteArray(kMaxMessageBytes, 'x') + " [cut: 10 bytes]";
+}
+
+void LogAppenderTest::boundsTheMessage()
+{
+    QFETCH(QByteArray, message);
+    QFETCH(int, maxBytes);
+    QFETCH(QByteArray, escaped);
+    QCOMPARE(Nuvix::Core::LogText::escapeMessage(message, maxBytes), escaped);
+}
+
 void LogAppenderTest::rotatesPastFourMiB()
 {
     const QString filler(1000, QLatin1Char('x'));
@@ -79,10 +160,118 @@ void LogAppenderTest::rotatesPastFourMiB()
     QVERIFY(file.readAll().contains("after rotation"));
     QCOMPARE(int(QFile::permissions(m_file) & (QFile::ReadOther | QFile::ReadGroup)), 0);
 
-    // Again: the old .1 is replaced, never a third file.
+    // Again, with a link planted as the previous file: the link is replaced,
+    // its target untouched, and there is never a third file.
+    const QString target = m_dir + QStringLiteral("/../planted-target");
+    QFile planted(target);
+    QVERIFY(planted.open(QIODevice::WriteOnly));
+    planted.write("kept\n");
+    planted.close();
+    QVERIFY(QFile::remove(m_file + QStringLiteral(".1")));
+    QVERIFY(QFile::link(target, m_file + QStringLiteral(".1")));
     for (int i = 0; i < 4300; ++i)
         qCWarning(logTest).noquote() << filler;
-    QCOMPARE(QDir(m_dir).entryList(QDir::Files).size(), 2);
+    QCOMPARE(QDir(m_dir).entryList(QDir::Files | QDir::System).size(), 2);
+    QVERIFY(!QFileInfo(m_file + QStringLiteral(".1")).isSymLink());
+    QVERIFY(planted.open(QIODevice::ReadOnly));
+    QCOMPARE(planted.readAll(), QByteArray("kept\n"));
+}
+
+void LogAppenderTest::readsJournalStream_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<quint64>("device");
+    QTest::addColumn<quint64>("inode");
+
+    QTest::newRow("device and inode") << QByteArray("64769:1234567") << true << quint64(64769) << quint64(1234567);
+    QTest::newRow("largest values") << QByteArray("18446744073709551615:0") << true
+                                    << quint64(18446744073709551615ull) << quint64(0);
+    QTest::newRow("overflow") << QByteArray("18446744073709551616:1") << false << quint64(0) << quint64(0);
+    QTest::newRow("unset") << QByteArray() << false << quint64(0) << quint64(0);
+    QTest::newRow("no inode") << QByteArray("12:") << false << quint64(0) << quint64(0);
+    QTest::newRow("no device") << QByteArray(":12") << false << quint64(0) << quint64(0);
+    QTest::newRow("two colons") << QByteArray("1:2:3") << false << quint64(0) << quint64(0);
+    QTest::newRow("sign") << QByteArray("+1:2") << false << quint64(0) << quint64(0);
+    QTest::newRow("blank") << QByteArray("1: 2") << false << quint64(0) << quint64(0);
+}
+
+void LogAppenderTest::readsJournalStream()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, valid);
+    QFETCH(quint64, device);
+    QFETCH(quint64, inode);
+    quint64 parsedDevice = 0;
+    quint64 parsedInode = 0;
+    QCOMPARE(Nuvix::Core::LogText::parseJournalStream(text, &parsedDevice, &parsedInode), valid);
+    if (valid) {
+        QCOMPARE(parsedDevice, device);
+        QCOMPARE(parsedInode, inode);
+    }
+}
+
+void LogAppenderTest::consoleLineForm_data()
+{
+    QTest::addColumn<QString>("stream");
+    QTest::addColumn<QByteArray>("expected");
+
+    const QByteArray stamped = R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[)";
+    QTest::newRow("journal") << QStringLiteral("stderr") << QByteArray(R"(^<LEVEL>\[)");
+    QTest::newRow("another file") << QStringLiteral("other") << stamped;
+    QTest::newRow("unset") << QString() << stamped;
+    QTest::newRow("garbage") << QStringLiteral("x") << stamped;
+}
+
+void LogAppenderTest::consoleLineForm()
+{
+    QFETCH(QString, stream);
+    QFETCH(QByteArray, expected);
+
+    const QString capture = m_dir + QStringLiteral("/../console-") + QString::fromLatin1(QTest::currentDataTag());
+    const QString other = m_dir + QStringLiteral("/../console-other");
+    QFile::remove(capture);
+    QFile(other).open(QIODevice::WriteOnly);
+    const int captureFd = ::open(QFile::encodeName(capture).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    QVERIFY(captureFd >= 0);
+    struct stat st {};
+    QCOMPARE(::stat(QFile::encodeName(stream == QLatin1String("stderr") ? capture : other).constData(), &st), 0);
+    if (stream.isNull())
+        qunsetenv("JOURNAL_STREAM");
+    else if (stream == QLatin1String("x"))
+        qputenv("JOURNAL_STREAM", "x");
+    else
+        qputenv("JOURNAL_STREAM", QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino)));
+
+    const int savedStderr = ::dup(STDERR_FILENO);
+    ::dup2(captureFd, STDERR_FILENO);
+    ::close(captureFd);
+    const qint64 fileBefore = QFileInfo(m_file).size();
+    Nuvix::Core::NLogManager::registerConsoleAppender();
+    qCDebug(logTest) << "debug line";
+    qCWarning(logTest).noquote() << "warning line\x1b[31m";
+    qCCritical(logTest) << "critical line";
+    ::dup2(savedStderr, STDERR_FILENO);
+    ::close(savedStderr);
+    qunsetenv("JOURNAL_STREAM");
+
+    QFile file(capture);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    QCOMPARE(lines.size(), 4);
+    const char *levels[] = {"7", "4", "3"};
+    for (int i = 0; i < 3; ++i) {
+        const QByteArray pattern = QByteArray(expected).replace("LEVEL", levels[i]);
+        QVERIFY2(QRegularExpression(QString::fromLatin1(pattern)).match(QString::fromUtf8(lines.at(i))).hasMatch(),
+                 lines.at(i).constData());
+    }
+    QVERIFY2(lines.at(1).endsWith(R"(] warning line\x1b[31m)"), lines.at(1).constData());
+    // The file's form never changes.
+    const QByteArray added = fileTail(fileBefore);
+    QVERIFY2(QRegularExpression(QStringLiteral(R"(^\d{4}-\d\d-\d\d \S+ \[Debug\] .*\n\S+ \S+ \[Warning\] .*\n\S+ \S+ \[Critical\] .*\n$)"))
+                 .match(QString::fromUtf8(added))
+                 .hasMatch(),
+             added.constData());
 }
 
 QTEST_GUILESS_MAIN(LogAppenderTest)

@@ -361,3 +361,109 @@ class PluginHostTestCase(DaemonTestCase):
     def connection_pid(self, unique_name):
         return int(self.session_bus.get_object('org.freedesktop.DBus', '/org/freedesktop/DBus').GetConnectionUnixProcessID(
             unique_name, dbus_interface='org.freedesktop.DBus'))
+
+
+# fault tests -------------------------------------------------------------
+FAULT_PEER = os.environ.get('ORVANE_FAULT_PEER', '')
+NOTIFY_NAME = 'org.freedesktop.Notifications'
+
+
+class FaultPeer:
+    '''A fault-peer process holding a connection (and a name, when given) on
+    one bus: it reads what is sent to it and answers nothing, unless told to
+    answer Notify. Emits signals and releases its name on command.'''
+
+    def __init__(self, system, name=None, answer_notify=False, log_name='fault-peer'):
+        self.name = name
+        self.bus = bus(system)
+        self.record_path = os.path.join(TMPDIR, '%s-%d.calls' % (log_name, time.monotonic_ns()))
+        open(self.record_path, 'w').close()
+        argv = [FAULT_PEER, 'hold', '--system' if system else '--session', '--record', self.record_path]
+        if name:
+            argv += ['--name', name]
+        if answer_notify:
+            argv.append('--answer-notify')
+        self.stderr = open(os.path.join(TMPDIR, log_name + '.log'), 'ab')
+        self.proc = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.stderr)
+        first = self.proc.stdout.readline().decode().split()
+        if len(first) != 2 or first[0] != 'ready':
+            self.proc.wait()
+            raise AssertionError('fault-peer did not start (%s)' % self.proc.returncode)
+        self.unique_name = first[1]
+
+    def command(self, *fields):
+        self.proc.stdin.write(('\t'.join(str(f) for f in fields) + '\n').encode())
+        self.proc.stdin.flush()
+        answer = self.proc.stdout.readline().decode().strip()
+        if answer != 'ok':
+            raise AssertionError('fault-peer refused %r: %r' % (fields, answer))
+
+    def emit(self, path, interface, member, signature, args, destination=None):
+        '''signature "s" takes one text, "as" a list of texts, "i" a number.'''
+        values = list(args) if signature == 'as' else [args]
+        self.command('emit', destination or '-', path, interface, member, signature, *values)
+
+    def release(self):
+        self.command('release')
+        wait_until(lambda: not name_has_owner(self.bus, self.name), message=self.name + ' released')
+        self.name = None
+
+    def calls(self, member=None):
+        '''Method calls received, oldest first: [member] or, for Notify, [member, summary].'''
+        with open(self.record_path) as f:
+            rows = [line.rstrip('\n').split('\t') for line in f]
+        return [r for r in rows if member is None or r[0] == member]
+
+    def wait_calls(self, member, count=1, timeout=10.0):
+        return wait_until(lambda: len(self.calls(member)) >= count and self.calls(member), timeout,
+                          '%d %s call(s) at fault-peer' % (count, member))
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.stdin.close()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.proc.stdout.close()
+        self.stderr.close()
+        if self.name:
+            wait_until(lambda: not name_has_owner(self.bus, self.name), message=self.name + ' gone')
+
+
+def rss_kib(pid):
+    '''Resident set size of a process, from /proc.'''
+    with open('/proc/%d/status' % pid) as f:
+        for line in f:
+            if line.startswith('VmRSS:'):
+                return int(line.split()[1])
+    raise AssertionError('no VmRSS for %d' % pid)
+
+
+def unique_name_of(connection, pid):
+    '''The unique name of the connection that process pid holds on a bus.'''
+    driver = connection.get_object('org.freedesktop.DBus', '/org/freedesktop/DBus')
+    for name in driver.ListNames(dbus_interface='org.freedesktop.DBus'):
+        if not name.startswith(':'):
+            continue
+        try:
+            if int(driver.GetConnectionUnixProcessID(name, dbus_interface='org.freedesktop.DBus')) == pid:
+                return str(name)
+        except dbus.exceptions.DBusException:
+            continue
+    return None
+
+
+def answers_within(connection, timeout):
+    '''Seconds the daemon's event loop took to answer a call, or None when it
+    did not answer within timeout.'''
+    obj = connection.get_object(SESSION_NAME, '/com/orvane/appstore/daemon', introspect=False)
+    start = time.monotonic()
+    try:
+        obj.GetAll(SESSION_NAME, dbus_interface='org.freedesktop.DBus.Properties', timeout=timeout)
+    except dbus.exceptions.DBusException as e:
+        if e.get_dbus_name() == 'org.freedesktop.DBus.Error.NoReply':
+            return None
+        raise
+    return time.monotonic() - start

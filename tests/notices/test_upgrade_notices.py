@@ -1,9 +1,13 @@
 '''The daily update notice: its values and body, the filters, the user's and
 the system daemon's switches, and the stored date of the last notice.'''
+import json
+import os
+import subprocess
 import time
 import unittest
+import xml.etree.ElementTree
 
-from orvane_testlib import wait_until
+from orvane_testlib import Fake, TMPDIR, wait_until
 from notice_case import NoticeTestCase, app, update_call
 
 SCHEMA = 'com.orvane.kesh.app-store'
@@ -214,6 +218,108 @@ class UpgradeNoticeTest(NoticeTestCase):
         self.set_upgrade_check(False)
         self.send_upgrades([A])
         self.expect_notice('1 app: A')
+
+
+# Names that are markup, or break it, when a body is read as markup.
+MARKUP_NAMES = [app('bold', '<b>Bold</b>'), app('amp', 'Salt & Pepper'), app('link', '<a href="x">L</a>')]
+MARKUP_PLAIN = '3 apps: <b>Bold</b>, Salt & Pepper, <a href="x">L</a>'
+MARKUP_ESCAPED = '3 apps: &lt;b&gt;Bold&lt;/b&gt;, Salt &amp; Pepper, &lt;a href="x"&gt;L&lt;/a&gt;'
+
+
+class BodyMarkupTest(NoticeTestCase):
+    '''App names in the update notice body, as servers that do and do not read
+    bodies as markup receive them. Summaries are plain text for every server.'''
+
+    def start_server(self, capabilities):
+        fake = Fake(['--template', 'notification_daemon', '-p', json.dumps({'capabilities': capabilities})],
+                    'org.freedesktop.Notifications', '/org/freedesktop/Notifications', False,
+                    'notification-fake.log')
+        self._fakes.append(fake)
+        return fake
+
+    def test_names_escaped_only_for_a_markup_server(self):
+        self.system_daemon = self.start_system_daemon()
+        self._controls = 0
+        for name, capabilities, body in (('markup server', 'body body-markup actions', MARKUP_ESCAPED),
+                                         ('plain server', 'body actions', MARKUP_PLAIN)):
+            with self.subTest(name):
+                self.notifications = self.start_server(capabilities)
+                daemon = self.start_noticing_daemon()
+                # The capabilities are asked without blocking the start.
+                self.notifications.wait_calls('GetCapabilities', 1)
+                self.settle()
+                self.store_notice_date('19990101')
+                self.send_upgrades(MARKUP_NAMES)
+                self.assertEqual(self.notifications.wait_calls('Notify', 1), [update_call(body)])
+                self.assertEqual(daemon.stop(), 0)
+                self.stop_fake(self.notifications)
+                self.system_daemon.clear()
+
+        # A new server is asked again: from plain to markup while the daemon runs.
+        self.notifications = self.start_server('body')
+        self.start_noticing_daemon()
+        self.notifications.wait_calls('GetCapabilities', 1)
+        self.stop_fake(self.notifications)
+        self.notifications = self.start_server('body-markup')
+        self.notifications.wait_calls('GetCapabilities', 1)
+        self.settle()
+        self.store_notice_date('19990101')
+        self.send_upgrades(MARKUP_NAMES)
+        self.assertEqual(self.notifications.wait_calls('Notify', 1), [update_call(MARKUP_ESCAPED)])
+
+
+class RealNotificationServerTest(NoticeTestCase):
+    '''The update notice as a real server shows it: dunst on the test's
+    session bus, drawing on a virtual X display.'''
+
+    def setUp(self):
+        super().setUp()
+        self._servers = []
+        read, write = os.pipe()
+        xvfb = subprocess.Popen(['Xvfb', '-displayfd', str(write), '-nolisten', 'tcp'], pass_fds=[write],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self._servers.append(xvfb)
+        os.close(write)
+        with os.fdopen(read) as f:
+            display = f.readline().strip()
+        self.assertTrue(display, 'Xvfb gave no display')
+        config = os.path.join(TMPDIR, 'dunstrc')
+        with open(config, 'w') as f:
+            f.write('[global]\n    markup = full\n')
+        self.dunst_log = open(os.path.join(TMPDIR, 'dunst.log'), 'wb')
+        self._servers.append(subprocess.Popen(['dunst', '-conf', config], env=dict(os.environ, DISPLAY=':' + display),
+                                              stdout=self.dunst_log, stderr=subprocess.STDOUT))
+        wait_until(lambda: self.session_bus.name_has_owner('org.freedesktop.Notifications'), message='dunst')
+
+    def tearDown(self):
+        try:
+            super().tearDown()
+        finally:
+            for server in reversed(self._servers):
+                server.terminate()
+                server.wait(10)
+            self.dunst_log.close()
+
+    def shown(self):
+        '''The text of every notification in dunst's history, as it draws it.'''
+        subprocess.run(['dunstctl', 'close-all'], check=True)
+        history = json.loads(subprocess.run(['dunstctl', 'history'], check=True, capture_output=True,
+                                            text=True).stdout)
+        texts = []
+        for entry in history['data'][0]:
+            # "message" is the Pango markup dunst draws; parse it as the renderer would.
+            root = xml.etree.ElementTree.fromstring('<markup>%s</markup>' % entry['message']['data'])
+            texts.append(''.join(root.itertext()))
+        return texts
+
+    def test_dunst_shows_names_as_text(self):
+        self.system_daemon = self.start_system_daemon()
+        self.start_noticing_daemon()
+        wait_until(lambda: self.system_daemon.calls('SetSystemProxy'), message='start')
+        self.settle()
+        self.send_upgrades(MARKUP_NAMES)
+        texts = wait_until(self.shown, message='the notice in dunst\'s history')
+        self.assertEqual(texts, ['App Updates are available\n' + MARKUP_PLAIN])
 
 
 if __name__ == '__main__':

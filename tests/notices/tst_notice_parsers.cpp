@@ -19,6 +19,8 @@ private Q_SLOTS:
     void upgradeAppInfo();
     void upgradeNoticeBody_data();
     void upgradeNoticeBody();
+    void bodyMarkup_data();
+    void bodyMarkup();
 };
 
 void NoticeParsersTest::systemNotification_data()
@@ -214,6 +216,27 @@ void NoticeParsersTest::upgradeNoticeBody()
 {
     QFETCH(QStringList, names);
     QTEST(::upgradeNoticeBody(names), "body");
+}
+
+void NoticeParsersTest::bodyMarkup_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("escaped");
+
+    QTest::newRow("plain") << "Foo 2" << "Foo 2";
+    QTest::newRow("empty") << "" << "";
+    QTest::newRow("tags") << "<b>x</b>" << "&lt;b&gt;x&lt;/b&gt;";
+    QTest::newRow("ampersand") << "Salt & Pepper" << "Salt &amp; Pepper";
+    // An entity in a name is text too: shown as written, not decoded.
+    QTest::newRow("entity") << "&lt;" << "&amp;lt;";
+    QTest::newRow("link") << "<a href=\"x\">L</a>" << "&lt;a href=\"x\"&gt;L&lt;/a&gt;";
+    QTest::newRow("quotes stay") << "'\"" << "'\"";
+}
+
+void NoticeParsersTest::bodyMarkup()
+{
+    QFETCH(QString, text);
+    QTEST(escapeBodyMarkup(text), "escaped");
 }
 
 QTEST_GUILESS_MAIN(NoticeParsersTest)

@@ -110,6 +110,8 @@ class ConnectionTest(PluginTestCase):
         busy = host.status()['connection']
         self.assertNotIn(SESSION_NAME, self.interfaces(busy))
         self.assertFalse(name_has_owner(self.session_bus, SESSION_NAME))
+        # The host opened that connection; a refused start leaves it to the host.
+        self.assertEqual(host.command('connected busy'), ['connected yes'])
 
         # Positive control: a start now builds the service, which reports the
         # settings of this moment, once. A service left by the refused start
@@ -136,6 +138,9 @@ class LifecycleTest(PluginTestCase):
         self.host = self.start_host(
             env=self.daemon_env(LC_ALL='de_DE.UTF-8', LANG='de_DE.UTF-8', NUVIX_OS_RELEASE=self.edition_env(3)),
             prefix=graft_catalogue())
+        # The graft links every entry of /usr/share first, which takes more
+        # than a command's usual wait on a loaded machine.
+        self.host.command('fds', timeout=60)
 
     def notify_installed(self, count):
         self.system_daemon.emit(SYSTEM_DAEMON_IFACE, 'sigSystemNotificationSent', 's', [INSTALLED])
@@ -167,7 +172,9 @@ class LifecycleTest(PluginTestCase):
         # The reply to the next command comes from a later pass of the loop.
         stopped = self.host.status()
         self.assertEqual((stopped['exported'], stopped['View']), (False, 'View'))
-        self.assertEqual(self.interfaces(first['connection']), {})
+        # The connection the plugin opened for it is closed with it.
+        wait_until(lambda: not name_has_owner(self.session_bus, first['connection']),
+                   message='the plugin\'s connection closed')
         log = self.host.text()
         self.assertEqual(self.host.unregister(), 0)
         self.assertEqual(self.host.status(), stopped)
@@ -211,6 +218,142 @@ class LifecycleTest(PluginTestCase):
         self.assertEqual(self.host.unregister(), 0)
         self.assertEqual(self.host.status()['exported'], False)
         self.assertEqual(self.host.stop(), 0, self.host.text())
+
+
+def host_value(host, command):
+    '''The reply of a one-line host command, without its leading word.'''
+    reply = host.command(command)[0]
+    return reply.split(' ', 1)[1] if ' ' in reply else ''
+
+
+def host_env(host, name):
+    '''The host's value of an environment variable; None when unset.'''
+    reply = host_value(host, 'getenv ' + name)
+    return reply[len('set '):] if reply.startswith('set ') else None
+
+
+class StoppedPluginTest(PluginTestCase):
+    '''Between NSMUnRegister and the next NSMRegister nothing of the daemon
+    acts in the host: no settings object, no connection, no callback.'''
+
+    def watch_proxy_settings(self, host):
+        for schema in (PROXY, PROXY + '.http'):
+            self.assertEqual(host.command('watch ' + schema), ['watch yes'])
+
+    def settings_changed(self, host, *changes):
+        '''Makes the changes and returns once the host's own settings objects
+        have seen all of them: the plugin's would have seen them by then too.'''
+        seen = int(host_value(host, 'changes'))
+        for schema, key, value in changes:
+            self.gsettings('set', schema, key, value)
+        wait_until(lambda: int(host_value(host, 'changes')) >= seen + len(changes), message='host saw the changes')
+
+    def stop(self, host):
+        self.assertEqual(host.unregister(), 0)
+        # Answered in a later pass of the loop, after the deferred deletions.
+        self.assertFalse(host.status()['exported'])
+
+    def test_stopped_plugin_leaves_environment_alone_until_next_start(self):
+        host = self.start_host()
+        self.watch_proxy_settings(host)
+        self.settings_changed(host, (PROXY + '.http', 'host', 'proxy.example'), (PROXY + '.http', 'port', '3128'),
+                              (PROXY, 'mode', 'manual'))
+        self.assertEqual(host.register('stopped'), 0)
+        first = self.system_daemon.wait_calls('SetSystemProxy', 1)
+        self.assertEqual(json.loads(first[0][1])['http_proxy'], 'http://proxy.example:3128')
+        self.assertEqual(host_env(host, 'http_proxy'), 'http://proxy.example:3128')
+        self.stop(host)
+
+        # A manual protocol's key and one of the monitor's own keys.
+        self.settings_changed(host, (PROXY + '.http', 'port', '8080'), (PROXY, 'ignore-hosts', "['intra.example']"))
+        self.assertEqual(host_env(host, 'http_proxy'), 'http://proxy.example:3128')
+        self.assertEqual(host_env(host, 'no_proxy'), 'localhost,127.0.0.0/8,::1')
+
+        # A new start catches up as a first start does, with one report; the
+        # report goes out on the connection a stale one would have used, so
+        # anything sent while stopped would be recorded before it.
+        self.assertEqual(host.register('stopped'), 0)
+        self.assertEqual(host_env(host, 'http_proxy'), 'http://proxy.example:8080')
+        self.assertEqual(host_env(host, 'no_proxy'), 'intra.example')
+        calls = self.system_daemon.wait_calls('SetSystemProxy', 2)
+        self.assertEqual(calls[0], first[0])
+        self.assertEqual(json.loads(calls[1][1]), dict(AUTO_ENVIRONMENT, http_proxy='http://proxy.example:8080',
+                                                       no_proxy='intra.example'))
+        self.settle_host(host)
+        self.assertEqual(len(self.reports()), 2, self.reports())
+        # And follows the settings again.
+        self.settings_changed(host, (PROXY + '.http', 'port', '8081'))
+        self.assertEqual(host_env(host, 'http_proxy'), 'http://proxy.example:8081')
+        self.system_daemon.wait_calls('SetSystemProxy', 3)
+        self.assertEqual(host.stop(), 0, host.text())
+
+    def settle_host(self, host):
+        # One round trip to the plugin's object: the report of the start and
+        # anything queued behind it have been handled.
+        self.session_bus.get_object(host.status()['connection'], OBJECT_PATH, introspect=False).Introspect(
+            dbus_interface='org.freedesktop.DBus.Introspectable')
+
+    def test_unload_survives_settings_changes(self):
+        # Stopped first, nothing of the daemon is left to call; unloaded while
+        # running (a careless host), the library must stay mapped under the
+        # callbacks GLib and Qt still hold, and the daemon goes on.
+        for stopped, expected in ((True, None), (False, 'http://proxy.example:3128')):
+            with self.subTest(stopped=stopped):
+                self.gsettings('reset-recursively', PROXY)
+                self.gsettings('reset-recursively', PROXY + '.http')
+                self.system_daemon.clear()
+                host = self.start_host()
+                self.watch_proxy_settings(host)
+                self.assertEqual(host.register('unload'), 0)
+                self.system_daemon.wait_calls('SetSystemProxy', 1)
+                if stopped:
+                    self.stop(host)
+                self.assertEqual(host.command('unload'), ['unloaded yes'])
+                self.settings_changed(host, (PROXY, 'mode', 'manual'), (PROXY + '.http', 'host', 'proxy.example'),
+                                      (PROXY + '.http', 'port', '3128'))
+                self.assertEqual(host_env(host, 'http_proxy'), expected)
+                self.assertEqual(host.command('register'), ['unloaded register'])
+                self.assertEqual(host.stop(), 0, host.text())
+
+    def test_cycles_close_the_connections_the_plugin_opened(self):
+        host = self.start_host()
+        baseline = None
+        uniques = []
+        # 25 names, each used twice: a closed name must open afresh.
+        for cycle in range(50):
+            self.assertEqual(host.register('cycle-%d' % (cycle % 25)), 0)
+            self.system_daemon.wait_calls('SetSystemProxy', cycle + 1)
+            uniques.append(host.status()['connection'])
+            self.assertTrue(uniques[-1])
+            self.stop(host)
+            if cycle == 0:
+                # Counted with the first connection perhaps not yet closed.
+                baseline = int(host_value(host, 'fds'))
+        counts = []
+
+        def flat():
+            counts.append(int(host_value(host, 'fds')))
+            return counts[-1] <= baseline
+        try:
+            wait_until(flat, message='descriptors back to their count after one cycle')
+        except AssertionError:
+            self.fail('%d descriptors after one cycle, %d after 50' % (baseline, counts[-1]))
+        self.assertEqual(len(set(uniques)), 50)
+        self.assertEqual([u for u in uniques if name_has_owner(self.session_bus, u)], [])
+        self.assertEqual(host.stop(), 0, host.text())
+
+    def test_connection_the_host_opened_stays_open(self):
+        host = self.start_host()
+        unique = host_value(host, 'open shared')
+        self.assertTrue(unique)
+        for cycle in (1, 2):
+            self.assertEqual(host.register('shared'), 0)
+            self.system_daemon.wait_calls('SetSystemProxy', cycle)
+            self.assertEqual(host.status()['connection'], unique)
+            self.stop(host)
+            self.assertEqual(host.command('connected shared'), ['connected yes'])
+            self.assertTrue(name_has_owner(self.session_bus, unique))
+        self.assertEqual(host.stop(), 0, host.text())
 
 
 class SameAsProgramTest(PluginTestCase):

@@ -11,6 +11,32 @@ const char *const kProxyVariables[7] = {"http_proxy", "https_proxy", "ftp_proxy"
 
 namespace {
 const QByteArray kMainSchema = QByteArrayLiteral("com.orvane.wrap.gnome.system.proxy");
+
+QStringList capturedWarnings;
+QtMessageHandler previousHandler = nullptr;
+
+void captureWarning(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg)
+        capturedWarnings.append(message);
+    previousHandler(type, context, message);
+}
+} // namespace
+
+WarningCapture::WarningCapture()
+{
+    capturedWarnings.clear();
+    previousHandler = qInstallMessageHandler(captureWarning);
+}
+
+WarningCapture::~WarningCapture()
+{
+    qInstallMessageHandler(previousHandler);
+}
+
+QStringList WarningCapture::warnings() const
+{
+    return capturedWarnings;
 }
 
 ProxySettingsStore::ProxySettingsStore(QObject *parent)

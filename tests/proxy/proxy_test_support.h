@@ -47,3 +47,16 @@ QStringList processProxyVariables();
 // The same for a snapshot; fails the test unless it holds exactly the seven
 // names, each as a QString, unset ones null.
 QStringList snapshotProxyVariables(const QVariantMap &environment);
+
+// Records the warnings logged while it exists (their text only); every
+// message still reaches the test's output.
+class WarningCapture
+{
+public:
+    WarningCapture();
+    ~WarningCapture();
+    WarningCapture(const WarningCapture &) = delete;
+    WarningCapture &operator=(const WarningCapture &) = delete;
+
+    QStringList warnings() const;
+};

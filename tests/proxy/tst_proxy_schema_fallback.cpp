@@ -159,6 +159,8 @@ void ProxySchemaFallbackTest::survivesDesktop()
     environment.insert(QStringLiteral("GSETTINGS_SCHEMA_DIR"), schemaDir);
     environment.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("keyfile"));
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    // Schemas installed on the machine itself must not stand in for missing ones.
+    environment.insert(QStringLiteral("XDG_DATA_DIRS"), config.path());
     environment.remove(QStringLiteral("QT_MESSAGE_PATTERN"));
     environment.remove(QStringLiteral("QT_LOGGING_RULES"));
     for (const char *name : kProxyVariables)

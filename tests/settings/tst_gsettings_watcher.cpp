@@ -37,25 +37,32 @@ public:
     WarningRecorder()
     {
         s_warnings.clear();
+        s_functions.clear();
         s_previous = qInstallMessageHandler(handle);
     }
     ~WarningRecorder() { qInstallMessageHandler(s_previous); }
 
     QStringList warnings() const { return s_warnings; }
+    // The function signature each warning carries, in the same order.
+    QStringList functions() const { return s_functions; }
 
 private:
     static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
     {
-        if (type == QtWarningMsg && isLogMain(context))
+        if (type == QtWarningMsg && isLogMain(context)) {
             s_warnings << message;
+            s_functions << QString::fromUtf8(context.function);
+        }
         if (s_previous)
             s_previous(type, context, message);
     }
 
     static QStringList s_warnings;
+    static QStringList s_functions;
     static QtMessageHandler s_previous;
 };
 QStringList WarningRecorder::s_warnings;
+QStringList WarningRecorder::s_functions;
 QtMessageHandler WarningRecorder::s_previous = nullptr;
 
 QString describe(const QVariant &value)
@@ -397,6 +404,10 @@ void TestGSettingsWatcher::readsAndWritesDontRegister()
     const QString notFound =
         QStringLiteral("\"com.orvane.test.relocatable\" \"/com/orvane/test/never/\" find QGSettings failed");
     QCOMPARE(recorder.warnings(), (QStringList{notFound, notFound, notFound, notFound}));
+    // Each warning names the operation that failed (getValueAsync reads through getValueSync).
+    const QString read = QStringLiteral("QVariant GSettingsWatcher::getValueSync(const QByteArray&, const QByteArray&, const QString&) const");
+    const QString write = QStringLiteral("void GSettingsWatcher::setValue(const QByteArray&, const QByteArray&, const QString&, const QVariant&)");
+    QCOMPARE(recorder.functions(), (QStringList{read, write, read, read}));
     QCOMPARE(countSettingsObjects(watcher), 1);
     QCOMPARE(spy.count(), 0);
     QGSettings reader(kRelocatableId, never);

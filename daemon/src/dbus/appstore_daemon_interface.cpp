@@ -13,6 +13,8 @@
 #include <QDBusConnection>
 #include <QDBusInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusReply>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
@@ -33,6 +35,9 @@ namespace {
 const QString kDaemonService = QStringLiteral("com.home.appstore.daemon");
 const QString kDaemonPath = QStringLiteral("/appstore");
 const QString kDaemonInterface = QStringLiteral("com.home.appstore.daemon.interface");
+
+const QString kNotifyService = QStringLiteral("org.freedesktop.Notifications");
+const QString kNotifyPath = QStringLiteral("/org/freedesktop/Notifications");
 
 const QString kLockService = QStringLiteral("com.orvane.kesh.LockService");
 const QString kLockPath = QStringLiteral("/com/orvane/kesh/LockService");
@@ -88,6 +93,7 @@ AppstoreDaemonInterface::AppstoreDaemonInterface(QObject *parent)
 
     initDBusConnections();
     watchSystemDaemon();
+    watchNotificationServer();
 
     slotSystemProxyEnvironmentChanged();
 }
@@ -137,6 +143,38 @@ void AppstoreDaemonInterface::watchSystemDaemon()
                     return;
                 reportSystemProxyEnvironment(proxyEnvironmentText(m_proxyEnvironment));
             });
+}
+
+void AppstoreDaemonInterface::watchNotificationServer()
+{
+    // App names come from packages: a server that reads bodies as markup
+    // must get them escaped. Its capabilities are asked without blocking,
+    // and again from every new owner of its name.
+    auto *watcher = new QDBusServiceWatcher(kNotifyService, QDBusConnection::sessionBus(),
+                                            QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            [this](const QString &, const QString &, const QString &newOwner) {
+                ++m_capabilitiesQuery;
+                m_bodyMarkup = false;
+                if (!newOwner.isEmpty())
+                    askNotificationCapabilities();
+            });
+    askNotificationCapabilities();
+}
+
+void AppstoreDaemonInterface::askNotificationCapabilities()
+{
+    const QDBusMessage ask = QDBusMessage::createMethodCall(kNotifyService, kNotifyPath, kNotifyService,
+                                                            QStringLiteral("GetCapabilities"));
+    auto *pending = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(ask), this);
+    const quint64 query = ++m_capabilitiesQuery;
+    connect(pending, &QDBusPendingCallWatcher::finished, this, [this, query](QDBusPendingCallWatcher *call) {
+        call->deleteLater();
+        const QDBusPendingReply<QStringList> reply = *call;
+        if (query != m_capabilitiesQuery || reply.isError())
+            return;
+        m_bodyMarkup = reply.value().contains(QStringLiteral("body-markup"));
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -340,7 +378,7 @@ void AppstoreDaemonInterface::slotLocalAppsUpgradeNotify(const QStringList &info
     if (today == lastNotice || today == m_noticeShownDate)
         return;
 
-    const QStringList names = upgradeNoticeNames(infos, m_isWayland, m_ignoreUpdateApps);
+    const QStringList names = upgradeNoticeNames(infos, m_isWayland, m_ignoreUpdateApps, m_bodyMarkup);
     if (names.isEmpty())
         return;
 

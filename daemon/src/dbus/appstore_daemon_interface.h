@@ -55,6 +55,8 @@ private:
     void initDBusConnections();
     void getLogName();
     void watchSystemDaemon();
+    void watchNotificationServer();
+    void askNotificationCapabilities();
 
     static AppstoreDaemonInterface *m_appstoreDaemon;
 
@@ -65,4 +67,6 @@ private:
     QStringList m_ignoreUpdateApps;
     QVariantMap m_proxyEnvironment;
     QDate m_noticeShownDate; // the day this process last showed the update notice
+    bool m_bodyMarkup = false; // the notification server reads bodies as markup
+    quint64 m_capabilitiesQuery = 0; // answers to older queries are stale
 };

@@ -36,7 +36,8 @@ std::optional<_System_Notification_Data> systemNoticeFor(const QString &noticeJs
     return notice;
 }
 
-QStringList upgradeNoticeNames(const QStringList &infos, bool isWayland, const QStringList &ignoredPackages)
+QStringList upgradeNoticeNames(const QStringList &infos, bool isWayland, const QStringList &ignoredPackages,
+                               bool bodyMarkup)
 {
     QStringList names;
     for (const QString &info : infos) {
@@ -45,7 +46,7 @@ QStringList upgradeNoticeNames(const QStringList &infos, bool isWayland, const Q
             continue;
         if (ignoredPackages.contains(app.packageName))
             continue;
-        names.append(app.name);
+        names.append(bodyMarkup ? escapeBodyMarkup(app.name) : app.name);
     }
     return names;
 }

@@ -31,6 +31,8 @@ std::optional<NotifyValues> pkgOpNotifyValues(int status, const QString &appName
 // user logName; nothing for any other.
 std::optional<_System_Notification_Data> systemNoticeFor(const QString &noticeJson, const QString &logName);
 
-// The names an upgrade list announces, in its order: in a Wayland session only
-// apps that support it, never an ignored package.
-QStringList upgradeNoticeNames(const QStringList &infos, bool isWayland, const QStringList &ignoredPackages);
+// The names an upgrade list announces, in its order and as the notice body
+// shows them (escaped when the server reads bodies as markup): in a Wayland
+// session only apps that support it, never an ignored package.
+QStringList upgradeNoticeNames(const QStringList &infos, bool isWayland, const QStringList &ignoredPackages,
+                               bool bodyMarkup);

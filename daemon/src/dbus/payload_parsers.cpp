@@ -1,4 +1,5 @@
 #include "dbus/payload_parsers.h"
+#include "proxy/proxy_values.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -123,6 +124,23 @@ UpgradeAppInfo parseUpgradeAppInfo(const QString &infoJson)
     return info;
 }
 
+QString escapeBodyMarkup(const QString &text)
+{
+    QString escaped;
+    escaped.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == QLatin1Char('&'))
+            escaped += QLatin1String("&amp;");
+        else if (c == QLatin1Char('<'))
+            escaped += QLatin1String("&lt;");
+        else if (c == QLatin1Char('>'))
+            escaped += QLatin1String("&gt;");
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
 QString upgradeNoticeBody(const QStringList &names)
 {
     const int count = names.size();
@@ -216,30 +234,5 @@ QString proxyEnvironmentText(const QVariantMap &environment)
 
 QString redactProxyPasswords(const QString &environmentText)
 {
-    QJsonDocument document = QJsonDocument::fromJson(environmentText.toUtf8());
-    if (!document.isObject())
-        return environmentText;
-
-    QJsonObject object = document.object();
-    for (auto it = object.begin(); it != object.end(); ++it) {
-        QString url = it.value().toString();
-        const int authority = url.indexOf(QLatin1String("://"));
-        if (authority < 0)
-            continue;
-        // User info only ever stands in the authority; an "@" in a path or
-        // query (a PAC file's URL) is not a password's end.
-        int authorityEnd = url.size();
-        for (const QChar end : {QLatin1Char('/'), QLatin1Char('?'), QLatin1Char('#')}) {
-            const int found = url.indexOf(end, authority + 3);
-            if (found >= 0 && found < authorityEnd)
-                authorityEnd = found;
-        }
-        const int at = url.lastIndexOf(QLatin1Char('@'), authorityEnd - 1);
-        const int colon = url.indexOf(QLatin1Char(':'), authority + 3);
-        if (at <= authority || colon < 0 || colon > at)
-            continue;
-        url.replace(colon + 1, at - colon - 1, QStringLiteral("***"));
-        it.value() = url;
-    }
-    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+    return redactProxyEnvironment(environmentText);
 }

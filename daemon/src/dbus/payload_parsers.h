@@ -68,6 +68,10 @@ struct UpgradeAppInfo
 };
 UpgradeAppInfo parseUpgradeAppInfo(const QString &infoJson);
 
+// Text as a notification body shows it when the server reads bodies as
+// markup ("body-markup"): "&", "<" and ">" written as entities.
+QString escapeBodyMarkup(const QString &text);
+
 // Body of the daily update notice for the names of the kept apps (translated
 // count, then at most three names).
 QString upgradeNoticeBody(const QStringList &names);
@@ -102,5 +106,6 @@ bool isWaylandSession(const QString &sessionType, const QString &waylandDisplay)
 // The proxy environment as the compact JSON object text sent to the system daemon.
 QString proxyEnvironmentText(const QVariantMap &environment);
 
-// The same text with the password of every proxy URL written as "***", for logs.
+// The same text with the userinfo of every value written "***", for logs
+// (redactProxyEnvironment).
 QString redactProxyPasswords(const QString &environmentText);

@@ -3,10 +3,14 @@
 // own objects.
 #include "dbus/appstore_daemon_interface.h"
 #include "dbus/dbus_interface.h"
+#include "gsettings/gsettings_watcher.h"
+#include "proxy/system_proxy_monitor.h"
 #include "util/log_category.h"
 #include "util/translation.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QGSettings>
 #include <QPointer>
 #include <QTranslator>
 #include <QVector>
@@ -16,6 +20,13 @@ namespace {
 QTranslator *g_translator = nullptr;
 DBusInterface *g_dbusInterface = nullptr;
 AppstoreDaemonInterface *g_appstoreDaemon = nullptr;
+// Built by the service on first use; left behind, their settings objects would
+// go on rewriting the host's environment after the stop.
+SystemProxyMonitor *g_proxyMonitor = nullptr;
+GSettingsWatcher *g_gsettingsWatcher = nullptr;
+// Set only when NSMRegister opened that connection: one the host had open
+// before stays the host's.
+QString g_openedConnection;
 // Released, but the host's loop has not yet come round to deleting them.
 QVector<QPointer<QObject>> g_released;
 
@@ -34,6 +45,29 @@ void release(T *&object)
     object->deleteLater();
     g_released.append(object);
     object = nullptr;
+}
+
+// GLib calls its settings objects until the loop deletes them; from the stop
+// on, those calls must reach nothing of the daemon.
+void silence(QObject *object)
+{
+    if (!object)
+        return;
+    const QList<QGSettings *> settings = object->findChildren<QGSettings *>();
+    for (QGSettings *each : settings)
+        QObject::disconnect(each, &QGSettings::changed, nullptr, nullptr);
+}
+
+// Closed once the object exported on it is gone, so that the bus library
+// never outlives a registration of it.
+void releaseDBusInterface()
+{
+    if (g_dbusInterface && !g_openedConnection.isEmpty()) {
+        QObject::connect(g_dbusInterface, &QObject::destroyed, QCoreApplication::instance(),
+                         [name = g_openedConnection] { QDBusConnection::disconnectFromBus(name); });
+    }
+    g_openedConnection.clear();
+    release(g_dbusInterface);
 }
 
 // A start right after a stop, within one pass of the host's loop, would get
@@ -59,24 +93,37 @@ __attribute__((visibility("default"))) int NSMRegister(const char *name, void *d
     }
 
     finishReleased();
+    // Trimmed as the D-Bus object trims it. An unknown name gives a
+    // connection object without a name.
+    const QString connectionName = QString::fromUtf8(name).trimmed();
+    if (!connectionName.isEmpty() && QDBusConnection(connectionName).name().isEmpty())
+        g_openedConnection = connectionName;
+
     g_dbusInterface = new DBusInterface(name);
     if (!g_dbusInterface->registerDBus()) {
         qCWarning(logMain) << "Register D-Bus failed";
-        release(g_dbusInterface);
+        releaseDBusInterface();
         release(g_translator);
         return 0;
     }
 
     loadTranslation();
     g_appstoreDaemon = AppstoreDaemonInterface::instance();
+    // Already built by the service: these calls only take hold of them.
+    g_proxyMonitor = SystemProxyMonitor::instance();
+    g_gsettingsWatcher = GSettingsWatcher::instance();
     return 0;
 }
 
 __attribute__((visibility("default"))) int NSMUnRegister()
 {
-    release(g_dbusInterface);
+    releaseDBusInterface();
     release(g_appstoreDaemon);
     release(g_translator);
+    silence(g_proxyMonitor);
+    silence(g_gsettingsWatcher);
+    release(g_proxyMonitor);
+    release(g_gsettingsWatcher);
     return 0;
 }
 

@@ -7,7 +7,16 @@
 //   unregister             call NSMUnRegister
 //   status                 print whether the daemon object is exported, what
 //                          "View" translates to, and the connection's unique name
-//   quit                   leave (calling NSMUnRegister first)
+//   unload                 unload the library (dlclose); later register and
+//                          unregister commands are refused
+//   getenv NAME            print the host's value of an environment variable
+//   fds                    print how many file descriptors the host has open
+//   open CONNECTION        open a session-bus connection of that name, as a
+//                          manager sharing its own connection would
+//   connected CONNECTION   print whether a connection of that name is open
+//   watch SCHEMA           count the host's own change notices of a schema
+//   changes                print that count
+//   quit                   leave (calling NSMUnRegister first, unless unloaded)
 // Options: --occupy CONNECTION  put a foreign object at the daemon's path on
 //                               that connection before anything else.
 #include <QCoreApplication>
@@ -15,10 +24,19 @@
 #include <QLibrary>
 #include <QSocketNotifier>
 #include <QStringList>
+#include <QVector>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
 #include <unistd.h>
+
+// GIO declares struct members named "signals", which Qt defines as a macro.
+#pragma push_macro("signals")
+#undef signals
+#include <gio/gio.h>
+#pragma pop_macro("signals")
 
 namespace {
 
@@ -31,6 +49,25 @@ void say(const QString &line)
 {
     std::fprintf(stdout, "%s\n", line.toUtf8().constData());
     std::fflush(stdout);
+}
+
+int openDescriptors()
+{
+    DIR *dir = ::opendir("/proc/self/fd");
+    if (!dir)
+        return -1;
+    int count = 0;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (entry->d_name[0] != '.' && std::atoi(entry->d_name) != ::dirfd(dir))
+            ++count;
+    }
+    ::closedir(dir);
+    return count;
+}
+
+void countChange(GSettings *, const char *, gpointer counter)
+{
+    ++*static_cast<int *>(counter);
 }
 
 } // namespace
@@ -58,14 +95,18 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "cannot load %s\n", library.errorString().toUtf8().constData());
         return 1;
     }
-    const auto nsmRegister = reinterpret_cast<RegisterFunction>(library.resolve("NSMRegister"));
-    const auto nsmUnRegister = reinterpret_cast<UnRegisterFunction>(library.resolve("NSMUnRegister"));
+    auto nsmRegister = reinterpret_cast<RegisterFunction>(library.resolve("NSMRegister"));
+    auto nsmUnRegister = reinterpret_cast<UnRegisterFunction>(library.resolve("NSMUnRegister"));
     if (!nsmRegister || !nsmUnRegister) {
         std::fprintf(stderr, "entry functions missing in %s\n", qPrintable(args.first()));
         return 1;
     }
 
     QString lastConnection;
+    // The host's own settings objects, on the same backend as the plugin's: a
+    // change counted here has reached every settings object of the process.
+    int changes = 0;
+    QVector<GSettings *> watched;
     const auto registerWith = [&](const QString &argument) {
         // A quoted argument is passed verbatim: "" is an empty, non-null name.
         const bool quoted = argument.size() >= 2 && argument.startsWith(QLatin1Char('"')) && argument.endsWith(QLatin1Char('"'));
@@ -77,7 +118,11 @@ int main(int argc, char **argv)
         const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
         const QString command = words.value(0);
         const QString argument = line.trimmed().mid(command.size()).trimmed();
-        if (command == QLatin1String("register")) {
+        const bool entryCommand = command == QLatin1String("register") || command == QLatin1String("restart")
+            || command == QLatin1String("unregister");
+        if (entryCommand && !nsmRegister) {
+            say(QStringLiteral("unloaded %1").arg(command));
+        } else if (command == QLatin1String("register")) {
             say(QStringLiteral("NSMRegister %1").arg(registerWith(argument)));
         } else if (command == QLatin1String("restart")) {
             // Stop and start within one pass of the loop, as a manager restarting the plugin would.
@@ -86,12 +131,41 @@ int main(int argc, char **argv)
         } else if (command == QLatin1String("unregister")) {
             say(QStringLiteral("NSMUnRegister %1").arg(nsmUnRegister()));
         } else if (command == QLatin1String("status")) {
+            // Looked up, never opened: the host must not keep a connection
+            // alive that the plugin has closed.
             const QDBusConnection bus = lastConnection.trimmed().isEmpty()
                 ? QDBusConnection::sessionBus()
-                : QDBusConnection::connectToBus(QDBusConnection::SessionBus, lastConnection);
+                : QDBusConnection(lastConnection.trimmed());
             say(QStringLiteral("exported %1").arg(bus.objectRegisteredAt(kObjectPath) ? "yes" : "no"));
             say(QStringLiteral("View %1").arg(QCoreApplication::translate("QObject", "View")));
             say(QStringLiteral("connection %1").arg(bus.baseService()));
+        } else if (command == QLatin1String("unload")) {
+            nsmRegister = nullptr;
+            nsmUnRegister = nullptr;
+            say(QStringLiteral("unloaded %1").arg(library.unload() ? "yes" : "no"));
+        } else if (command == QLatin1String("getenv")) {
+            const char *value = std::getenv(argument.toUtf8().constData());
+            say(value ? QStringLiteral("env set %1").arg(QString::fromUtf8(value)) : QStringLiteral("env unset"));
+        } else if (command == QLatin1String("fds")) {
+            say(QStringLiteral("fds %1").arg(openDescriptors()));
+        } else if (command == QLatin1String("open")) {
+            say(QStringLiteral("open %1")
+                    .arg(QDBusConnection::connectToBus(QDBusConnection::SessionBus, argument).baseService()));
+        } else if (command == QLatin1String("connected")) {
+            say(QStringLiteral("connected %1").arg(QDBusConnection(argument).isConnected() ? "yes" : "no"));
+        } else if (command == QLatin1String("watch")) {
+            GSettingsSchemaSource *source = g_settings_schema_source_get_default();
+            GSettingsSchema *schema = source ? g_settings_schema_source_lookup(source, argument.toUtf8().constData(), TRUE)
+                                             : nullptr;
+            if (schema) {
+                GSettings *settings = g_settings_new_full(schema, nullptr, nullptr);
+                g_settings_schema_unref(schema);
+                g_signal_connect(settings, "changed", G_CALLBACK(countChange), &changes);
+                watched.append(settings);
+            }
+            say(QStringLiteral("watch %1").arg(schema ? "yes" : "no"));
+        } else if (command == QLatin1String("changes")) {
+            say(QStringLiteral("changes %1").arg(changes));
         } else if (command == QLatin1String("quit")) {
             QCoreApplication::quit();
         } else if (!command.isEmpty()) {
@@ -122,6 +196,9 @@ int main(int argc, char **argv)
     });
 
     const int rc = app.exec();
-    nsmUnRegister();
+    if (nsmUnRegister)
+        nsmUnRegister();
+    for (GSettings *settings : qAsConst(watched))
+        g_object_unref(settings);
     return rc;
 }

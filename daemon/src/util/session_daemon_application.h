@@ -1,5 +1,6 @@
 // Application object of the standalone program: translation, names, log
-// appenders, the session service, and an orderly exit on termination signals.
+// appenders, the session service, and an orderly exit on termination signals
+// and when the session bus goes away.
 #pragma once
 
 #include <QCoreApplication>
@@ -14,6 +15,9 @@ class SessionDaemonApplication : public QCoreApplication
 public:
     SessionDaemonApplication(int &argc, char **argv);
     ~SessionDaemonApplication() override;
+
+private Q_SLOTS:
+    void slotSessionBusDisconnected();
 
 private:
     void loadTranslation();

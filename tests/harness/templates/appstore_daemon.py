@@ -6,8 +6,8 @@ Parameters (-p JSON):
   config: initial configuration nodes, {"upgradeNoticeTime": "20260101"}
   config_error: true to answer GetConfigByNodeName with an error
   config_empty_reply: true to answer GetConfigByNodeName with no value at all
-  hang: true to answer no method call at all (Introspect and property reads
-        included), or a list of the member names left unanswered
+  hang: true to answer no method call but Introspect (property reads
+        included), or a list of the member names left unanswered (see hang.py)
 '''
 import os
 import sys

@@ -3,8 +3,8 @@
 Parameters (-p JSON):
   current_user: the text CurrentUser returns (default '{}')
   fail: true to answer CurrentUser with an error
-  hang: true to answer no method call at all, or a list of the member names
-        left unanswered
+  hang: true to answer no method call but Introspect, or a list of the
+        member names left unanswered (see hang.py)
 '''
 import os
 import sys

@@ -1,0 +1,59 @@
+// What the proxy settings may put into the environment and into the log. Each
+// function takes the settings' text and numbers and returns plain values; none
+// touches a setting, the environment or the log.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+#include <optional>
+
+enum ManualProxyType { HTTP, HTTPS, FTP, SOCKS };
+
+// A variable beyond 128 KiB makes every later exec of this process fail, and
+// every child inherits what is written here: proxy URLs and the automatic
+// configuration URL stay far below that.
+constexpr int kMaxProxyUrlLength = 8192;
+// The longest host name (253) with a wildcard label in front and a port behind.
+constexpr int kMaxIgnoreHostLength = 253 + 2 + 6;
+constexpr int kMaxNoProxyLength = 32768;
+
+// The host as it stands in a URL's authority: an IPv6 literal bracketed (a
+// bracketed one as it is) with its zone written "%25zone", a host name or IPv4
+// address as it is, an internationalised name in its ASCII form. Empty when the
+// text is none of these.
+QString proxyUrlHost(const QString &host);
+
+// "scheme://[user:password@]host:port" of one manual proxy; "socks5://" for
+// SOCKS, "http://" for the others. User and password are percent-encoded where
+// URL userinfo does not allow their characters. Empty when the host is not a
+// valid host name or address, the port is 0, or the URL would be longer than
+// kMaxProxyUrlLength.
+QString manualProxyUrl(ManualProxyType type, const QString &host, quint16 port, bool useAuthentication,
+                       const QString &user, const QString &password);
+
+// The entries of "ignore-hosts" that may reach "no_proxy", in their order: an
+// entry holding a control character or longer than kMaxIgnoreHostLength is
+// dropped, and so is every entry that would take the joined list beyond
+// kMaxNoProxyLength.
+struct IgnoreHostsFilter
+{
+    QStringList hosts;
+    int dropped = 0;
+};
+IgnoreHostsFilter filterIgnoreHosts(const QStringList &ignoreHosts);
+
+// The automatic configuration URL as "auto_proxy" may hold it; nothing when it
+// holds a control character or is longer than kMaxProxyUrlLength.
+std::optional<QString> autoProxyValue(const QString &autoconfigUrl);
+
+// The value with its URL userinfo (everything between the scheme's "//" and the
+// "@" that ends the authority) written "***". A password may hold a raw "/",
+// "?" or "#": then the last "@" of the value ends the userinfo. A value with an
+// "@" but no scheme is written "***" as a whole.
+QString redactProxyValue(const QString &value);
+
+// The environment text (one JSON object of strings) with every value redacted
+// as above; text that is not a JSON object is redacted as one value.
+QString redactProxyEnvironment(const QString &environmentText);

@@ -1,0 +1,171 @@
+'''A flood of system notices, valid and malformed, from the system daemon's
+own name: the daemon shows every notice meant for its user and nothing else,
+gives its memory back, and still hears the next notice at once.'''
+import json
+import os
+import pwd
+import subprocess
+import threading
+import time
+import unittest
+
+from orvane_testlib import (DaemonTestCase, FaultPeer, FAULT_PEER, NOTIFY_NAME, SYSTEM_DAEMON_NAME,
+                            SYSTEM_DAEMON_PATH, SYSTEM_DAEMON_IFACE, TMPDIR, rss_kib, wait_until)
+
+ME = pwd.getpwuid(os.getuid()).pw_name
+
+
+def cpu_ticks(pid):
+    with open('/proc/%d/stat' % pid) as f:
+        fields = f.read().rsplit(')', 1)[1].split()
+    return int(fields[11]) + int(fields[12])
+
+
+def notice_for_me(app):
+    return json.dumps({'opt': 1, 'appName': app, 'packageName': 'p', 'logname': ME})
+
+
+class FloodTestCase(DaemonTestCase):
+    def setUp(self):
+        super().setUp()
+        self.notifications = FaultPeer(False, NOTIFY_NAME, answer_notify=True, log_name='notifications')
+        self._fakes.append(self.notifications)
+        self.daemon = self.start_daemon(env=self.daemon_env(NUVIX_OS_RELEASE=self.edition_env(3)))
+        self.probes = 0
+
+    def shown(self):
+        return [c[1] for c in self.notifications.calls('Notify') if len(c) > 1]
+
+    def probe(self, timeout):
+        '''Sends one notice from the system daemon's name; returns the seconds
+        until the notification server got it, or None.'''
+        self.probes += 1
+        summary = '"probe %d" installed successfully' % self.probes
+        owner = FaultPeer(True, SYSTEM_DAEMON_NAME, log_name='probe')
+        try:
+            start = time.monotonic()
+            owner.emit(SYSTEM_DAEMON_PATH, SYSTEM_DAEMON_IFACE, 'sigSystemNotificationSent', 's',
+                       notice_for_me('probe %d' % self.probes))
+            try:
+                wait_until(lambda: summary in self.shown(), timeout, 'probe')
+            except AssertionError:
+                return None
+            return time.monotonic() - start
+        finally:
+            owner.stop()
+
+    def flood(self, rate, seconds, size=0, mine_every=20, tag='flood'):
+        '''Runs the emitter under the system daemon's name; returns the summaries
+        it sent for this user, its figures line and the peak RSS in KiB.'''
+        expect = os.path.join(TMPDIR, 'expect-%s' % tag)
+        argv = [FAULT_PEER, 'flood', '--system', '--name', SYSTEM_DAEMON_NAME, '--rate', str(rate),
+                '--seconds', str(seconds), '--user', ME, '--mine-every', str(mine_every), '--size', str(size),
+                '--expect', expect, '--tag', tag]
+        peak = [0]
+        done = threading.Event()
+
+        def sample():
+            while not done.is_set():
+                try:
+                    peak[0] = max(peak[0], rss_kib(self.daemon.pid))
+                except (OSError, AssertionError):
+                    return
+                done.wait(0.05)
+        sampler = threading.Thread(target=sample)
+        sampler.start()
+        try:
+            result = subprocess.run(argv, capture_output=True, text=True, timeout=seconds * 6 + 60)
+        finally:
+            done.set()
+            sampler.join()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(expect) as f:
+            expected = [l.rstrip('\n') for l in f]
+        return expected, result.stdout.strip(), peak[0]
+
+
+class FloodTest(FloodTestCase):
+    def test_mixed_flood(self):
+        self.assertIsNotNone(self.probe(10), 'first notice not shown')
+        self.settle()
+        started = rss_kib(self.daemon.pid)
+        # A short burst first: what the first one allocates for good (the bus
+        # library's and Qt's buffers, code paths of malformed payloads) is not
+        # memory the flood should give back.
+        expected, _, _ = self.flood(10000, 1, tag='warm-up')
+        wait_until(lambda: set(expected) <= set(self.shown()), 60, 'every notice of the warm-up burst')
+        self.assertIsNotNone(self.probe(30), 'notice after the warm-up burst not shown')
+        self.settle()
+        before = rss_kib(self.daemon.pid)
+
+        expected, figures, peak = self.flood(10000, 10)
+        self.assertIsNone(self.daemon.proc.poll(), 'daemon died in the flood:\n' + self.daemon.text())
+        latency = self.probe(2)
+        self.assertIsNotNone(latency, 'probe after the flood not handled within 2 s')
+
+        # Every notice for this user arrives (the daemon may still be working
+        # through its queue), and nothing else does.
+        wanted = set(expected)
+        wait_until(lambda: wanted <= set(self.shown()), 60, 'every notice of the flood')
+        self.settle()
+        shown = self.shown()
+        others = [s for s in shown if s not in wanted and not s.startswith(('"probe ', '"warm-up '))]
+        self.assertEqual(others, [], 'shown without being for this user')
+        self.assertEqual(len(shown), len(set(shown)), 'a notice was shown twice')
+
+        # Freed memory goes back to the system once the daemon is idle again.
+        settled = []
+
+        def given_back():
+            settled.append(rss_kib(self.daemon.pid))
+            return settled[-1] - before <= 1024
+        try:
+            wait_until(given_back, 10, 'memory given back')
+        except AssertionError:
+            pass
+        after = settled[-1]
+        print('flood: %s; %d notices shown; RSS after start %d KiB, after a 1 s burst %d KiB, peak %d KiB, '
+              'after %d KiB (%+d KiB); probe handled in %.3f s'
+              % (figures, len(expected), started, before, peak, after, after - before, latency), flush=True)
+        self.assertLessEqual(after - before, 1024, 'memory not given back after the flood')
+        self.assertEqual(self.daemon.stop(), 0)
+
+
+class DeafnessTest(FloodTestCase):
+    '''Large payloads faster than the daemon handles them pile up unread; once
+    the pile is gone, the daemon must read its system bus connection again.'''
+
+    def test_hears_after_a_burst_of_large_payloads(self):
+        self.assertIsNotNone(self.probe(10), 'first notice not shown')
+        start = time.monotonic()
+        # The bus holds the emitter back once the daemon's queue is full: the
+        # emitter is stopped after a while rather than waited for.
+        emitter = subprocess.Popen([FAULT_PEER, 'flood', '--system', '--name', SYSTEM_DAEMON_NAME, '--rate', '5000',
+                                    '--seconds', '4', '--user', ME, '--size', '60000'],
+                                   stdout=subprocess.PIPE, text=True)
+        try:
+            figures = emitter.communicate(timeout=25)[0].strip()
+        except subprocess.TimeoutExpired:
+            emitter.kill()
+            figures = 'emitter held back by the bus, stopped after %.0f s' % (time.monotonic() - start)
+            emitter.communicate()
+
+        # Busy working through the pile until it stops using the CPU; then heard.
+        samples = [cpu_ticks(self.daemon.pid)]
+
+        def idle():
+            time.sleep(1)
+            samples.append(cpu_ticks(self.daemon.pid))
+            return samples[-1] - samples[-2] <= 5
+        wait_until(idle, 180, 'the daemon to work through its queue')
+        latency = self.probe(30)
+        print('large payloads (5000/s, 60000 bytes each): %s; %d notices shown; RSS at the end %d KiB; '
+              'probe after the pile: %s' % (figures, len(self.shown()), rss_kib(self.daemon.pid),
+                                            'handled in %.3f s' % latency if latency is not None else 'never handled'),
+              flush=True)
+        self.assertIsNotNone(latency, 'the daemon stopped reading the system bus')
+        self.assertEqual(self.daemon.stop(), 0)
+
+
+if __name__ == '__main__':
+    unittest.main()

@@ -1,0 +1,224 @@
+'''The real program against peers that are absent, leave, come back under a
+new owner, or hang (own their name and answer nothing): it starts in bounded
+time, never stays blocked on a peer, and serves the peer that comes next.'''
+import json
+import os
+import pwd
+import subprocess
+import time
+import unittest
+
+import dbus
+
+from orvane_testlib import (DaemonTestCase, FaultPeer, DAEMON, NO_PROXY_TEXT, NOTIFY_NAME, SESSION_NAME, TMPDIR,
+                            SYSTEM_DAEMON_NAME, SYSTEM_DAEMON_PATH, SYSTEM_DAEMON_IFACE, LOCK_NAME, answers_within,
+                            name_has_owner, wait_until)
+
+ME = pwd.getpwuid(os.getuid()).pw_name
+PROXY = 'com.orvane.wrap.gnome.system.proxy'
+# A hung peer costs the daemon one bounded wait per blocking call (about 2 s);
+# these leave room for a loaded machine and stay far below the bus's 25 s.
+START_BOUND = 10.0
+EVENT_BOUND = 8.0
+
+
+def notice(app):
+    return json.dumps({'opt': 1, 'appName': app, 'packageName': 'p', 'logname': ME})
+
+
+def summary(app):
+    return '"%s" installed successfully' % app
+
+
+class PeerFaultTestCase(DaemonTestCase):
+    def peer(self, system, name=None, answer_notify=False, log_name='peer'):
+        peer = FaultPeer(system, name, answer_notify, log_name='%s-%d' % (log_name, len(self._fakes)))
+        self._fakes.append(peer)
+        return peer
+
+    def end(self, peer):
+        peer.stop()
+        self._fakes.remove(peer)
+
+    def launch(self, env=None, argv=None):
+        '''Starts the daemon; returns it and the seconds until its loop answered.'''
+        start = time.monotonic()
+        daemon = self.start_daemon(env=env, argv=argv, wait=False)
+        wait_until(lambda: daemon.proc.poll() is not None or name_has_owner(self.session_bus, SESSION_NAME),
+                   60, 'daemon to own its name')
+        self.assertIsNone(daemon.proc.poll(), daemon.text())
+        # Its name is owned before the service is built; the loop answers after.
+        while time.monotonic() - start < 60:
+            try:
+                if answers_within(self.session_bus, 60) is not None:
+                    break
+            except dbus.exceptions.DBusException as e:
+                # The name is taken a moment before the object is exported.
+                if e.get_dbus_name() != 'org.freedesktop.DBus.Error.UnknownObject':
+                    raise
+                time.sleep(0.02)
+        return daemon, time.monotonic() - start
+
+    def noticing_env(self, **env):
+        return self.daemon_env(NUVIX_OS_RELEASE=self.edition_env(3), **env)
+
+    def shown(self, server):
+        return [c[1] for c in server.calls('Notify') if len(c) > 1]
+
+    def send_notice(self, owner, app):
+        owner.emit(SYSTEM_DAEMON_PATH, SYSTEM_DAEMON_IFACE, 'sigSystemNotificationSent', 's', notice(app))
+
+
+class SystemDaemonFaultTest(PeerFaultTestCase):
+    def test_absent_gone_and_restarted(self):
+        server = self.peer(False, NOTIFY_NAME, answer_notify=True, log_name='notifications')
+        daemon, took = self.launch(self.noticing_env())
+        print('system daemon absent: start-up %.3f s' % took, flush=True)
+        self.assertLess(took, START_BOUND)
+
+        first = self.start_system_daemon()
+        self.assertEqual(first.wait_calls('SetSystemProxy', 1), [[ME, NO_PROXY_TEXT]])
+        first.emit(SYSTEM_DAEMON_IFACE, 'sigSystemNotificationSent', 's', [notice('late owner')])
+        wait_until(lambda: summary('late owner') in self.shown(server), message='the late owner\'s notice')
+
+        # Gone while running: the proxy changes meanwhile, nothing waits on it.
+        self.stop_fake(first)
+        self.gsettings('set', PROXY, 'mode', 'auto')
+        self.gsettings('set', PROXY, 'autoconfig-url', 'http://wpad.example/wpad.dat')
+        took = answers_within(self.session_bus, EVENT_BOUND)
+        self.assertIsNotNone(took, 'daemon stuck while the system daemon was gone')
+        daemon.wait_log('wpad.example')
+
+        # A new owner gets the current environment, once, and is heard.
+        second = self.start_system_daemon()
+        report = second.wait_calls('SetSystemProxy', 1)
+        self.assertEqual(json.loads(report[0][1])['auto_proxy'], 'http://wpad.example/wpad.dat')
+        second.emit(SYSTEM_DAEMON_IFACE, 'sigSystemNotificationSent', 's', [notice('new owner')])
+        wait_until(lambda: summary('new owner') in self.shown(server), message='the new owner\'s notice')
+        self.assertEqual(len(second.calls('SetSystemProxy')), 1)
+        self.assertEqual(daemon.stop(), 0)
+
+    def test_hung_at_start(self):
+        hung = self.peer(True, SYSTEM_DAEMON_NAME, log_name='hung-system-daemon')
+        daemon, took = self.launch()
+        print('system daemon hung at start: start-up %.3f s; it was sent %s'
+              % (took, [c[0] for c in hung.calls()]), flush=True)
+        self.assertLess(took, START_BOUND, 'start-up waited on a system daemon that never answers')
+        self.assertEqual(daemon.stop(), 0)
+
+    def test_hung_while_running(self):
+        server = self.peer(False, NOTIFY_NAME, answer_notify=True, log_name='notifications')
+        daemon, _ = self.launch(self.noticing_env())
+        hung = self.peer(True, SYSTEM_DAEMON_NAME, log_name='hung-system-daemon')
+        hung.wait_calls('SetSystemProxy', 1)
+
+        # An upgrade list makes the daemon ask the system daemon, blocking.
+        start = time.monotonic()
+        hung.emit(SYSTEM_DAEMON_PATH, SYSTEM_DAEMON_IFACE, 'sigLocalAppsUpgradeNotify', 'as',
+                  [json.dumps({'package_name': 'a', 'name': 'A'})])
+        hung.wait_calls('Get', 1, timeout=EVENT_BOUND)
+        self.assertIsNotNone(answers_within(self.session_bus, 60), 'daemon never came back')
+        took = time.monotonic() - start
+        print('system daemon hung while running: upgrade list handled in %.3f s; it was sent %s'
+              % (took, [c[0] for c in hung.calls()]), flush=True)
+        self.assertLess(took, EVENT_BOUND, 'an upgrade list held the daemon on a hung system daemon')
+
+        # Still heard: the hung owner's notice is shown.
+        self.send_notice(hung, 'from a hung owner')
+        wait_until(lambda: summary('from a hung owner') in self.shown(server), message='notice')
+        self.assertEqual(daemon.stop(), 0)
+
+
+class NotificationServerFaultTest(PeerFaultTestCase):
+    NOTICES = 300
+
+    def flood_of_notices(self, owner, tag):
+        start = time.monotonic()
+        for i in range(self.NOTICES):
+            self.send_notice(owner, '%s %d' % (tag, i))
+        took = answers_within(self.session_bus, EVENT_BOUND)
+        self.assertIsNotNone(took, 'daemon blocked on the notification server')
+        return time.monotonic() - start
+
+    def test_absent_then_present(self):
+        owner = self.peer(True, SYSTEM_DAEMON_NAME, log_name='system-daemon')
+        daemon, _ = self.launch(self.noticing_env())
+        took = self.flood_of_notices(owner, 'unseen')
+        print('notification server absent: %d notices handled in %.3f s' % (self.NOTICES, took), flush=True)
+        server = self.peer(False, NOTIFY_NAME, answer_notify=True, log_name='notifications')
+        self.send_notice(owner, 'seen')
+        wait_until(lambda: self.shown(server) == [summary('seen')], message='the notice after the server came')
+        self.assertEqual(daemon.stop(), 0)
+
+    def test_hung(self):
+        hung = self.peer(False, NOTIFY_NAME, log_name='hung-notifications')
+        owner = self.peer(True, SYSTEM_DAEMON_NAME, log_name='system-daemon')
+        daemon, _ = self.launch(self.noticing_env())
+        took = self.flood_of_notices(owner, 'unanswered')
+        received = len(hung.calls('Notify'))
+        print('notification server hung: %d notices handled in %.3f s, %d Notify calls reached it'
+              % (self.NOTICES, took, received), flush=True)
+        self.assertGreater(received, 0)
+
+        # A server that answers replaces it; the next notice reaches it.
+        self.end(hung)
+        server = self.peer(False, NOTIFY_NAME, answer_notify=True, log_name='notifications')
+        self.send_notice(owner, 'answered')
+        wait_until(lambda: summary('answered') in self.shown(server), message='the notice after the hung server')
+        self.assertEqual(daemon.stop(), 0)
+
+
+class UnknownUserLockServiceFaultTest(PeerFaultTestCase):
+    '''The C library does not know the daemon's user, so it asks the lock
+    service; a user of its own, apart from the service group's.'''
+    USER = 'orvfault54323'
+    UID = 54323
+
+    @classmethod
+    def setUpClass(cls):
+        subprocess.run(['userdel', cls.USER], capture_output=True)
+        subprocess.run(['useradd', '-M', '-u', str(cls.UID), '-s', '/usr/sbin/nologin', cls.USER], check=True)
+        cls.passwd = os.path.join(TMPDIR, 'passwd-without-fault-user')
+        with open('/etc/passwd') as src, open(cls.passwd, 'w') as dst:
+            dst.writelines(l for l in src if not l.startswith(cls.USER + ':'))
+        cls.home = os.path.join(TMPDIR, 'fault-user')
+        for sub in ('state', 'runtime'):
+            os.makedirs(os.path.join(cls.home, sub), exist_ok=True)
+        os.chmod(os.path.join(cls.home, 'runtime'), 0o700)
+        for root, dirs, files in os.walk(cls.home):
+            os.chown(root, cls.UID, cls.UID)
+
+    @classmethod
+    def tearDownClass(cls):
+        subprocess.run(['userdel', cls.USER], capture_output=True)
+
+    def launch_unknown_user(self):
+        argv = ['unshare', '-m', '--propagation', 'private', 'sh', '-c',
+                'mount --bind "$1" /etc/passwd && shift && exec setpriv --reuid=%d --regid=%d --clear-groups "$@"'
+                % (self.UID, self.UID), 'sh', self.passwd, DAEMON]
+        env = self.daemon_env(HOME=self.home, XDG_STATE_HOME=os.path.join(self.home, 'state'),
+                              XDG_RUNTIME_DIR=os.path.join(self.home, 'runtime'))
+        return self.launch(env, argv)
+
+    def test_lock_service_absent(self):
+        system_daemon = self.start_system_daemon()
+        daemon, took = self.launch_unknown_user()
+        print('lock service absent, unknown user: start-up %.3f s' % took, flush=True)
+        self.assertLess(took, START_BOUND)
+        self.assertEqual(system_daemon.wait_calls('SetSystemProxy', 1), [['', NO_PROXY_TEXT]])
+        self.assertEqual(daemon.stop(), 0, daemon.text())
+
+    def test_lock_service_hung(self):
+        system_daemon = self.start_system_daemon()
+        hung = self.peer(True, LOCK_NAME, log_name='hung-lock-service')
+        daemon, took = self.launch_unknown_user()
+        print('lock service hung, unknown user: start-up %.3f s; it was sent %s'
+              % (took, [c[0] for c in hung.calls()]), flush=True)
+        self.assertEqual([c[0] for c in hung.calls()], ['CurrentUser'])
+        self.assertLess(took, START_BOUND, 'start-up waited on a lock service that never answers')
+        self.assertEqual(system_daemon.wait_calls('SetSystemProxy', 1), [['', NO_PROXY_TEXT]])
+        self.assertEqual(daemon.stop(), 0, daemon.text())
+
+
+if __name__ == '__main__':
+    unittest.main()
