@@ -84,11 +84,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const QString encoded = probe.mid(9, probe.size() - 9 - 4);
         const QString withoutPassword =
             manualProxyUrl(HTTP, proxy.hostName(), proxy.port(), true, proxy.user(), QStringLiteral("p"));
-        const QString elsewhere = withoutPassword + autoconfigUrl + ignoreHosts.join(QString());
-        if (encoded.size() >= 3 && encoded != QLatin1String("***") && !elsewhere.contains(encoded)) {
+        if (encoded.size() >= 3 && encoded != QLatin1String("***") && !withoutPassword.contains(encoded)) {
             const QJsonObject logged = QJsonDocument::fromJson(redacted.toUtf8()).object();
-            for (auto it = logged.begin(); it != logged.end(); ++it)
-                FUZZ_CHECK(!it.value().toString().contains(encoded));
+            for (const char *name : {"http_proxy", "https_proxy", "ftp_proxy", "SOCKS_SERVER", "all_proxy"})
+                FUZZ_CHECK(!logged.value(QLatin1String(name)).toString().contains(encoded));
         }
     }
     volatile int length = line.size();
