@@ -9,7 +9,7 @@ import tempfile
 import unittest
 import xml.etree.ElementTree as ET
 
-from orvane_testlib import (DaemonTestCase, SESSION_NAME, SYSTEM_DAEMON_IFACE, TMPDIR, DAEMON,
+from orvane_testlib import (DaemonTestCase, SESSION_NAME, SYSTEM_DAEMON_IFACE, TMPDIR, DAEMON, needs,
                             HARNESS_DIR, wait_until, name_has_owner, wait_for_daemon)
 
 import dbus.bus
@@ -299,6 +299,7 @@ class TranslationTest(DaemonTestCase):
         self.assertEqual(daemon.stop(), 0)
         return calls[0][3]
 
+    @needs('unshare')
     def test_german_catalogue_is_loaded(self):
         graft = [os.path.join(HARNESS_DIR, 'graft'), '/usr/share', 'orvane-home-appstore-client',
                  os.environ['ORVANE_TEST_CLIENT_DIR'], '--']

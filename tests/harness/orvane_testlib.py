@@ -36,6 +36,37 @@ NO_PROXY_TEXT = ('{"SOCKS_SERVER":"","all_proxy":"","auto_proxy":"","ftp_proxy":
                  '"http_proxy":"","https_proxy":"","no_proxy":""}')
 
 
+def _missing(need):
+    if need == 'root':
+        return None if os.geteuid() == 0 else 'needs root (creates users, changes uids)'
+    if need == 'unshare':
+        try:
+            probe = subprocess.run(['unshare', '-m', '--propagation', 'private', 'true'],
+                                   capture_output=True, timeout=30)
+        except (OSError, subprocess.TimeoutExpired) as e:
+            return 'needs a private mount namespace (unshare -m): %s' % e
+        if probe.returncode != 0:
+            return 'needs a private mount namespace (unshare -m, as root): %s' % (
+                probe.stderr.decode(errors='replace').strip() or 'status %d' % probe.returncode)
+        return None
+    raise ValueError('unknown need %r' % need)
+
+
+_missing_cache = {}
+
+
+def needs(*what):
+    '''Decorator for a test or a test class that cannot run everywhere, for
+    instance in a package build as an ordinary user: skips it, saying why,
+    unless the process is 'root' and can make an 'unshare' mount namespace.'''
+    for need in what:
+        if need not in _missing_cache:
+            _missing_cache[need] = _missing(need)
+        if _missing_cache[need]:
+            return unittest.skip(_missing_cache[need])
+    return lambda item: item
+
+
 def wait_until(predicate, timeout=10.0, message='condition'):
     '''Polls predicate until it returns a true value; returns that value.'''
     deadline = time.monotonic() + timeout

@@ -7,7 +7,7 @@ import unittest
 import dbus
 import dbus.lowlevel
 
-from orvane_testlib import HARNESS_DIR, SYSTEM_DAEMON_IFACE, SYSTEM_DAEMON_PATH
+from orvane_testlib import HARNESS_DIR, SYSTEM_DAEMON_IFACE, SYSTEM_DAEMON_PATH, needs
 from notice_case import NoticeTestCase, USER, app, notice, pkg_op_call, update_call
 
 OUTCOMES = [
@@ -96,6 +96,7 @@ class EditionTest(NoticeTestCase):
         self.assertEqual(self.notifications.wait_calls('Notify', 1), [update_call('1 app: Bar')])
 
 
+@needs('unshare')
 class TranslatedNoticeTest(NoticeTestCase):
     '''The German test catalogue, grafted at the client's fixed path.'''
 

@@ -11,7 +11,7 @@ import xml.etree.ElementTree as ET
 
 import dbus
 
-from orvane_testlib import (PluginHostTestCase, SESSION_NAME, SYSTEM_DAEMON_IFACE, HARNESS_DIR, PLUGIN,
+from orvane_testlib import (PluginHostTestCase, needs, SESSION_NAME, SYSTEM_DAEMON_IFACE, HARNESS_DIR, PLUGIN,
                             name_has_owner, wait_until)
 
 OBJECT_PATH = '/com/orvane/appstore/daemon'
@@ -128,6 +128,7 @@ class ConnectionTest(PluginTestCase):
         self.assertEqual(host.stop(), 0, host.text())
 
 
+@needs('unshare')
 class LifecycleTest(PluginTestCase):
     '''With the German test catalogue, so that the translator's presence in
     the host's application shows in the host's status.'''

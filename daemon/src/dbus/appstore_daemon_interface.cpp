@@ -1,6 +1,7 @@
 #include "dbus/appstore_daemon_interface.h"
 
 #include "dbus/notice_values.h"
+#include "dbus/system_daemon_interface.h"
 #include "gsettings/gsettings_watcher.h"
 #include "proxy/system_proxy_monitor.h"
 #include "util/guard.h"
@@ -11,7 +12,6 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDBusInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -19,11 +19,13 @@
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QDate>
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTimer>
 
 #include <malloc.h>
 #include <pwd.h>
@@ -34,7 +36,8 @@ namespace {
 
 const QString kDaemonService = QStringLiteral("com.home.appstore.daemon");
 const QString kDaemonPath = QStringLiteral("/appstore");
-const QString kDaemonInterface = QStringLiteral("com.home.appstore.daemon.interface");
+constexpr char kDaemonInterfaceName[] = "com.home.appstore.daemon.interface";
+const QString kDaemonInterface = QLatin1String(kDaemonInterfaceName);
 
 const QString kNotifyService = QStringLiteral("org.freedesktop.Notifications");
 const QString kNotifyPath = QStringLiteral("/org/freedesktop/Notifications");
@@ -49,14 +52,29 @@ const QString kDateFormat = QStringLiteral("yyyyMMdd");
 const QString kUpdatePageUrl = QStringLiteral("appstore://orvane-home-appstore-client?tab/update");
 const QString kNoticeSourceId = QStringLiteral("1e0ef2b9dac84d8b8bef12625170f82f");
 
-// Longest wait of every blocking call to a peer: the main thread serves the
-// session while it waits, and a hung peer must not hold it for the bus's 25 s.
-constexpr int kBlockingCallTimeoutMs = 2000;
+constexpr int kTrimDelayMs = 100;
 
 QString userNameOf(uid_t uid)
 {
     const passwd *entry = ::getpwuid(uid);
     return entry ? QString::fromUtf8(entry->pw_name).trimmed() : QString();
+}
+
+// Hands freed heap back to the system once the events queued now are handled.
+// malloc_trim walks the whole heap: made after every event of a burst, it
+// slowed each event as the waiting messages swelled the heap, until a flood
+// left the daemon minutes behind and Qt stopped reading the bus for good. An
+// event on its own still gets its trim, a burst gets one at its end.
+void trimHeapSoon()
+{
+    static bool pending = false;
+    if (pending)
+        return;
+    pending = true;
+    QTimer::singleShot(kTrimDelayMs, [] {
+        pending = false;
+        malloc_trim(0);
+    });
 }
 
 } // namespace
@@ -88,8 +106,8 @@ AppstoreDaemonInterface::AppstoreDaemonInterface(QObject *parent)
     GSettingsWatcher::instance()->getValueAsync(kGSettingsAppStoreSchemaId, kGSettingsAppStorePath,
                                                 QStringLiteral("appsIgnoreUpdates"));
 
-    m_daemonInterface = new QDBusInterface(kDaemonService, kDaemonPath, kDaemonInterface,
-                                           QDBusConnection::systemBus(), this);
+    m_daemonInterface = new SystemDaemonInterface(kDaemonService, kDaemonPath, kDaemonInterfaceName,
+                                                  QDBusConnection::systemBus(), this);
 
     initDBusConnections();
     watchSystemDaemon();
@@ -219,7 +237,7 @@ void AppstoreDaemonInterface::slotUserChanged(const QString &userName)
 {
     if (userName != m_logName)
         return;
-    Guard guard([] { malloc_trim(0); });
+    Guard guard([] { trimHeapSoon(); });
 
     reportSystemProxyEnvironment(proxyEnvironmentText(m_proxyEnvironment));
 }
@@ -229,7 +247,7 @@ void AppstoreDaemonInterface::slotUserChanged(const QString &userName)
 
 void AppstoreDaemonInterface::slotSystemProxyEnvironmentChanged()
 {
-    Guard guard([] { malloc_trim(0); });
+    Guard guard([] { trimHeapSoon(); });
 
     const QVariantMap snapshot = SystemProxyMonitor::instance()->getEnvironment();
     if (snapshot == m_proxyEnvironment)
@@ -299,7 +317,7 @@ void AppstoreDaemonInterface::slotSystemNotificationSent(const QString &noticeJs
 {
     if (!m_systemNoticeEnabled)
         return;
-    Guard guard([] { malloc_trim(0); });
+    Guard guard([] { trimHeapSoon(); });
 
     const std::optional<_System_Notification_Data> notice = systemNoticeFor(noticeJsonStr, m_logName);
     if (notice)
@@ -322,7 +340,7 @@ void AppstoreDaemonInterface::slotInstallProgress(const QString &id, const QStri
 {
     if (id != kAppName || state != 1 || progress != total)
         return;
-    Guard guard([] { malloc_trim(0); });
+    Guard guard([] { trimHeapSoon(); });
 
     const QPair<QString, int> brief = parseAppInfoJson(statusMsg);
     // One pass: a "%1" inside the package name must not take the mode.
@@ -354,7 +372,7 @@ void AppstoreDaemonInterface::slotGSettingsValueChanged(const QByteArray &schema
 {
     if (schemaId != kGSettingsAppStoreSchemaId || path != kGSettingsAppStorePath)
         return;
-    Guard guard([] { malloc_trim(0); });
+    Guard guard([] { trimHeapSoon(); });
 
     if (key == QLatin1String("appsIgnoreUpdates"))
         m_ignoreUpdateApps = value.toStringList();
@@ -364,12 +382,15 @@ void AppstoreDaemonInterface::slotLocalAppsUpgradeNotify(const QStringList &info
 {
     if (infos.isEmpty())
         return;
-    Guard guard([] { malloc_trim(0); });
+    Guard guard([] { trimHeapSoon(); });
 
+    // Both reads share one budget, so that a hung system daemon holds the
+    // loop (and a pending SIGTERM) for one time-out per list, not two.
+    const QDeadlineTimer budget(kBlockingCallTimeoutMs);
     if (getLocalUpgradeCheckStatus())
         return;
 
-    const QDate lastNotice = QDate::fromString(readNotifyTime(), kDateFormat);
+    const QDate lastNotice = QDate::fromString(readNotifyTime(int(budget.remainingTime())), kDateFormat);
     const QDate today = QDate::currentDate();
     qCDebug(logMain) << QStringLiteral("Last notify date: %1, current date: %2")
                             .arg(lastNotice.toString(kDateFormat), today.toString(kDateFormat));
@@ -395,15 +416,20 @@ void AppstoreDaemonInterface::slotLocalAppsUpgradeNotify(const QStringList &info
     writeNotifyTime();
 }
 
-QString AppstoreDaemonInterface::readNotifyTime()
+QString AppstoreDaemonInterface::readNotifyTime(int timeoutMs)
 {
     QString date = QStringLiteral("19700101");
+    if (timeoutMs <= 0) {
+        qCWarning(logMain) << "GetConfigByNodeName upgradeNoticeTime failed:"
+                           << QStringLiteral("no time left, the system daemon did not answer");
+        return date;
+    }
     // Sent as a message of its own: the interface's call() pads an empty reply
     // with an invalid value, which would read as an empty date.
     QDBusMessage get = QDBusMessage::createMethodCall(kDaemonService, kDaemonPath, kDaemonInterface,
                                                       QStringLiteral("GetConfigByNodeName"));
     get << kUpgradeNoticeNode;
-    const QDBusMessage reply = m_daemonInterface->connection().call(get, QDBus::Block, kBlockingCallTimeoutMs);
+    const QDBusMessage reply = m_daemonInterface->connection().call(get, QDBus::Block, timeoutMs);
     if (reply.type() == QDBusMessage::ReplyMessage) {
         if (!reply.arguments().isEmpty())
             date = reply.arguments().constFirst().toString();
@@ -419,15 +445,14 @@ void AppstoreDaemonInterface::writeNotifyTime()
                             QDate::currentDate().toString(kDateFormat));
 }
 
-bool AppstoreDaemonInterface::getLocalUpgradeCheckStatus()
+bool AppstoreDaemonInterface::getLocalUpgradeCheckStatus(int timeoutMs)
 {
-    // Asked afresh every time: the interface's cached introspection stays empty
-    // for good when the system daemon was not running at our start.
+    // Asked through Properties.Get: the proxy holds no description of its peer.
     QDBusMessage get = QDBusMessage::createMethodCall(kDaemonService, kDaemonPath,
                                                       QStringLiteral("org.freedesktop.DBus.Properties"),
                                                       QStringLiteral("Get"));
     get << kDaemonInterface << QStringLiteral("LocalUpgradeCheckStatus");
-    const QDBusMessage reply = m_daemonInterface->connection().call(get, QDBus::Block, kBlockingCallTimeoutMs);
+    const QDBusMessage reply = m_daemonInterface->connection().call(get, QDBus::Block, timeoutMs);
 
     bool status = false;
     if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {

@@ -12,7 +12,7 @@
 #include <QStringList>
 #include <QVariantMap>
 
-class QDBusInterface;
+class SystemDaemonInterface;
 class QDBusServiceWatcher;
 
 // Proxy kind of a manual proxy report; the system daemon defines its values.
@@ -36,9 +36,15 @@ public:
     void callPkgOpNotify(const E_OptStatus &status, const QString &appName, const QString &packageName);
     QPair<QString, int> parseAppInfoJson(const QString &json);
 
-    QString readNotifyTime();
+    // Longest wait of every blocking call to a peer: the main thread serves the
+    // session while it waits, and a hung peer must not hold it for the bus's 25 s.
+    static constexpr int kBlockingCallTimeoutMs = 2000;
+
+    // Each waits at most timeoutMs; with no time left the call is not made and
+    // takes its error path.
+    QString readNotifyTime(int timeoutMs = kBlockingCallTimeoutMs);
     void writeNotifyTime();
-    bool getLocalUpgradeCheckStatus();
+    bool getLocalUpgradeCheckStatus(int timeoutMs = kBlockingCallTimeoutMs);
 
 private Q_SLOTS:
     void slotGSettingsValueChanged(const QByteArray &schemaId, const QByteArray &path, const QString &key,
@@ -60,7 +66,7 @@ private:
 
     static AppstoreDaemonInterface *m_appstoreDaemon;
 
-    QDBusInterface *m_daemonInterface = nullptr;
+    SystemDaemonInterface *m_daemonInterface = nullptr;
     QString m_logName;
     bool m_systemNoticeEnabled = false;
     bool m_isWayland = false;

@@ -23,16 +23,23 @@ bool DBusInterface::registerDBus()
         return registerDBusObject(m_connectionName);
 
     QDBusConnection bus = QDBusConnection::sessionBus();
+    // The object goes up before the name: a call that starts the daemon by bus
+    // activation is delivered the moment the name is owned, and must find it.
+    const bool exported = bus.isConnected() && registerDBusObject(bus.name());
+    if (bus.isConnected() && !exported)
+        return false;
     if (!bus.registerService(kServiceName)) {
         // A name that is merely taken is not a bus error; say who has it then.
         QString reason = bus.lastError().message();
         if (reason.isEmpty() && bus.isConnected() && bus.interface())
             reason = QStringLiteral("name already owned by %1").arg(bus.interface()->serviceOwner(kServiceName).value());
         qCCritical(logMain).noquote() << "Register D-Bus service failed:" << reason;
+        if (exported)
+            bus.unregisterObject(kObjectPath);
         return false;
     }
     m_connectionName = bus.name();
-    return registerDBusObject(m_connectionName);
+    return true;
 }
 
 bool DBusInterface::registerDBusObject(const QString &name)
