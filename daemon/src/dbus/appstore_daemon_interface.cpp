@@ -1,5 +1,6 @@
 #include "dbus/appstore_daemon_interface.h"
 
+#include "dbus/notice_values.h"
 #include "dbus/system_daemon_interface.h"
 #include "gsettings/gsettings_watcher.h"
 #include "proxy/system_proxy_monitor.h"
@@ -297,27 +298,18 @@ void AppstoreDaemonInterface::callNotify(const QString &summary, const QString &
 void AppstoreDaemonInterface::callPkgOpNotify(const E_OptStatus &status, const QString &appName,
                                               const QString &packageName)
 {
-    if (status == OptNone)
+    const std::optional<NotifyValues> values = pkgOpNotifyValues(status, appName, packageName);
+    if (!values)
         return;
 
-    const PkgOpNoticeText text = pkgOpNoticeText(status);
-    QString summary;
-    if (text.summary) {
-        summary = QCoreApplication::translate("QObject", text.summary);
-        if (text.fillsPlaceholder) {
-            const bool namedByPackage = status == OptRemoveSucceeded && appName.isEmpty();
-            summary = summary.arg(namedByPackage ? packageName : appName);
-        }
-    }
-
-    Nuvix::Core::NUtil::NNotifySender(summary)
-        .appName(kAppName)
-        .replaceId(0)
-        .appIcon(text.icon)
-        .appBody(QString())
-        .actions(QStringList())
-        .hints(QVariantMap())
-        .timeOut(3000)
+    Nuvix::Core::NUtil::NNotifySender(values->summary)
+        .appName(values->appName)
+        .replaceId(values->replaceId)
+        .appIcon(values->appIcon)
+        .appBody(values->body)
+        .actions(values->actions)
+        .hints(values->hints)
+        .timeOut(values->timeout)
         .call();
 }
 
@@ -327,17 +319,9 @@ void AppstoreDaemonInterface::slotSystemNotificationSent(const QString &noticeJs
         return;
     Guard guard([] { trimHeapSoon(); });
 
-    const std::optional<_System_Notification_Data> notice = parseSystemNotification(noticeJsonStr);
-    if (!notice)
-        return;
-    if (notice->opt == OptNone && notice->appName.isEmpty() && notice->packageName.isEmpty()
-        && notice->logname.isEmpty())
-        return;
-    // The system daemon broadcasts to every session; show only our user's.
-    if (notice->logname != m_logName)
-        return;
-
-    callPkgOpNotify(static_cast<E_OptStatus>(notice->opt), notice->appName, notice->packageName);
+    const std::optional<_System_Notification_Data> notice = systemNoticeFor(noticeJsonStr, m_logName);
+    if (notice)
+        callPkgOpNotify(static_cast<E_OptStatus>(notice->opt), notice->appName, notice->packageName);
 }
 
 // ---------------------------------------------------------------------------
@@ -415,15 +399,7 @@ void AppstoreDaemonInterface::slotLocalAppsUpgradeNotify(const QStringList &info
     if (today == lastNotice || today == m_noticeShownDate)
         return;
 
-    QStringList names;
-    for (const QString &info : infos) {
-        const UpgradeAppInfo app = parseUpgradeAppInfo(info);
-        if (m_isWayland && app.supportWayland != 1)
-            continue;
-        if (m_ignoreUpdateApps.contains(app.packageName))
-            continue;
-        names.append(m_bodyMarkup ? escapeBodyMarkup(app.name) : app.name);
-    }
+    const QStringList names = upgradeNoticeNames(infos, m_isWayland, m_ignoreUpdateApps, m_bodyMarkup);
     if (names.isEmpty())
         return;
 

@@ -1,0 +1,52 @@
+#include "dbus/notice_values.h"
+
+#include <QCoreApplication>
+
+std::optional<NotifyValues> pkgOpNotifyValues(int status, const QString &appName, const QString &packageName)
+{
+    if (status == OptNone)
+        return std::nullopt;
+
+    const PkgOpNoticeText text = pkgOpNoticeText(status);
+    NotifyValues values;
+    values.appName = QStringLiteral("orvane-app-store");
+    values.appIcon = text.icon;
+    if (text.summary) {
+        values.summary = QCoreApplication::translate("QObject", text.summary);
+        if (text.fillsPlaceholder) {
+            const bool namedByPackage = status == OptRemoveSucceeded && appName.isEmpty();
+            values.summary = values.summary.arg(namedByPackage ? packageName : appName);
+        }
+    }
+    values.timeout = 3000;
+    return values;
+}
+
+std::optional<_System_Notification_Data> systemNoticeFor(const QString &noticeJson, const QString &logName)
+{
+    std::optional<_System_Notification_Data> notice = parseSystemNotification(noticeJson);
+    if (!notice)
+        return std::nullopt;
+    if (notice->opt == OptNone && notice->appName.isEmpty() && notice->packageName.isEmpty()
+        && notice->logname.isEmpty())
+        return std::nullopt;
+    // The system daemon broadcasts to every session; show only our user's.
+    if (notice->logname != logName)
+        return std::nullopt;
+    return notice;
+}
+
+QStringList upgradeNoticeNames(const QStringList &infos, bool isWayland, const QStringList &ignoredPackages,
+                               bool bodyMarkup)
+{
+    QStringList names;
+    for (const QString &info : infos) {
+        const UpgradeAppInfo app = parseUpgradeAppInfo(info);
+        if (isWayland && app.supportWayland != 1)
+            continue;
+        if (ignoredPackages.contains(app.packageName))
+            continue;
+        names.append(bodyMarkup ? escapeBodyMarkup(app.name) : app.name);
+    }
+    return names;
+}

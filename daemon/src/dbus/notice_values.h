@@ -1,0 +1,38 @@
+// What the session service shows for the system daemon's signals, decided
+// without a bus: from the payload text to the values of the notification.
+#pragma once
+
+#include "dbus/payload_parsers.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <optional>
+
+// The eight values of one desktop notification, in the order of Notify.
+struct NotifyValues
+{
+    QString appName;
+    uint replaceId = 0;
+    QString appIcon;
+    QString summary;
+    QString body;
+    QStringList actions;
+    QVariantMap hints;
+    int timeout = -1;
+};
+
+// The notice of one package operation's outcome (summary translated); nothing
+// for OptNone.
+std::optional<NotifyValues> pkgOpNotifyValues(int status, const QString &appName, const QString &packageName);
+
+// A "sigSystemNotificationSent" payload that is to be shown to the session
+// user logName; nothing for any other.
+std::optional<_System_Notification_Data> systemNoticeFor(const QString &noticeJson, const QString &logName);
+
+// The names an upgrade list announces, in its order and as the notice body
+// shows them (escaped when the server reads bodies as markup): in a Wayland
+// session only apps that support it, never an ignored package.
+QStringList upgradeNoticeNames(const QStringList &infos, bool isWayland, const QStringList &ignoredPackages,
+                               bool bodyMarkup);

@@ -1,0 +1,33 @@
+// The lock service's answer to "CurrentUser", up to the login name the
+// daemon takes from it and the warning it logs.
+#include "dbus/payload_parsers.h"
+#include "fuzz_check.h"
+#include "fuzz_input.h"
+
+#include <QDebug>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray answer = fuzzBytes(data, size);
+    const CurrentUserAnswer user = parseCurrentUser(answer);
+
+    QString line;
+    QString logName;
+    if (!user.parsed) {
+        QDebug(&line) << "Parse CurrentUser failed:" << user.parseError << cutForLog(answer);
+    } else if (user.hasName && !user.name.isEmpty()) {
+        if (isPlausibleLoginName(user.name)) {
+            logName = user.name;
+            FUZZ_CHECK(logName == logName.trimmed() && !logName.contains(QLatin1Char(':'))
+                       && !logName.contains(QLatin1Char('/')));
+        } else {
+            QDebug(&line) << "CurrentUser name refused:" << cutForLog(user.name);
+        }
+    } else if (user.hasUid && user.uid) {
+        // The user database is asked for this id; its answer is not peer text.
+        logName = QString::number(*user.uid);
+    }
+    // Peer text quoted in a warning is cut: the line stays bounded whatever came.
+    FUZZ_CHECK(line.size() < 6 * kLogQuoteLimit + 200);
+    return 0;
+}

@@ -1,0 +1,30 @@
+// The system daemon's "sigSystemNotificationSent" payload, up to the eight
+// values of the notice the session shows for it, if any.
+#include "dbus/notice_values.h"
+#include "fuzz_check.h"
+#include "fuzz_input.h"
+
+namespace {
+const QString kSessionUser = QStringLiteral("alice");
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QString payload = QString::fromUtf8(fuzzBytes(data, size));
+    const std::optional<_System_Notification_Data> notice = systemNoticeFor(payload, kSessionUser);
+    if (!notice)
+        return 0;
+    FUZZ_CHECK(notice->logname == kSessionUser);
+
+    const std::optional<NotifyValues> values = pkgOpNotifyValues(notice->opt, notice->appName, notice->packageName);
+    FUZZ_CHECK(values.has_value() == (notice->opt != OptNone));
+    if (!values)
+        return 0;
+    FUZZ_CHECK(values->appName == QLatin1String("orvane-app-store") && values->replaceId == 0);
+    FUZZ_CHECK(values->body.isEmpty() && values->actions.isEmpty() && values->hints.isEmpty());
+    FUZZ_CHECK(values->timeout == 3000);
+    // Only the seven outcomes have a text; any other value shows an empty notice.
+    const bool known = notice->opt >= OptInstallSucceeded && notice->opt <= OptNewVersion;
+    FUZZ_CHECK(known || (values->summary.isEmpty() && values->appIcon.isEmpty()));
+    return 0;
+}
