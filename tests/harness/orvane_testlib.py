@@ -24,6 +24,9 @@ DAEMON = os.environ.get('ORVANE_DAEMON', '')
 PLUGIN = os.environ.get('ORVANE_PLUGIN', '')
 PLUGIN_HOST = os.environ.get('ORVANE_PLUGIN_HOST', '')
 TMPDIR = os.environ.get('ORVANE_TEST_TMPDIR', '/tmp')
+# A sanitized daemon keeps freed memory in quarantine and scans for leaks at
+# exit: memory figures and exit times then say nothing about the daemon.
+SANITIZED = os.environ.get('ORVANE_SANITIZED') == '1'
 SESSION_NAME = 'com.orvane.appstore.daemon'
 SYSTEM_DAEMON_NAME = 'com.home.appstore.daemon'
 SYSTEM_DAEMON_PATH = '/appstore'
