@@ -209,9 +209,13 @@ void rotateLocked(LogState &s)
     }
 }
 
-QByteArray timestamp()
+QByteArray timestamp(LogState &s)
 {
-    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")).toUtf8();
+    const QDateTime now = QDateTime::currentDateTime();
+    // Kept up to date for the signal handler's lines, which cannot ask for the
+    // zone: the session outlives a change of daylight saving time.
+    s.utcOffset = now.offsetFromUtc();
+    return now.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")).toUtf8();
 }
 
 void rememberUtcOffset(LogState &s)
@@ -274,7 +278,7 @@ void messageHandler(QtMsgType type, const QMessageLogContext &context, const QSt
     LogState &s = state();
     const QByteArray tail = formatTail(type, context.category, context.file, context.line, context.function,
                                        LogText::escapeMessage(message.toUtf8()));
-    const QByteArray stamped = timestamp() + ' ' + tail;
+    const QByteArray stamped = timestamp(s) + ' ' + tail;
 
     std::lock_guard<std::mutex> lock(s.mutex);
     if (s.console)

@@ -133,12 +133,6 @@ void SystemProxyMonitor::resetApplicationManualProxy()
     QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::DefaultProxy, QString(), 0));
 }
 
-QString SystemProxyMonitor::proxyUrl(ManualProxyType type, const QString &host, quint16 port,
-                                     bool useAuthentication, const QString &user, const QString &password)
-{
-    return manualProxyUrl(type, host, port, useAuthentication, user, password);
-}
-
 QVariant SystemProxyMonitor::value(const QString &key) const
 {
     return m_keys.contains(key) ? m_gsettings->get(key) : QVariant();

@@ -27,10 +27,6 @@ public:
     QVariantMap getEnvironment() const;
     void resetApplicationManualProxy();
 
-    // The same as manualProxyUrl().
-    static QString proxyUrl(ManualProxyType type, const QString &host, quint16 port, bool useAuthentication,
-                            const QString &user, const QString &password);
-
 Q_SIGNALS:
     void sigEnvironmentChanged();
 

@@ -46,7 +46,7 @@ const QString kLockService = QStringLiteral("com.orvane.kesh.LockService");
 const QString kLockPath = QStringLiteral("/com/orvane/kesh/LockService");
 const QString kLockInterface = QStringLiteral("com.orvane.kesh.LockService");
 
-const QString kAppName = QStringLiteral("orvane-app-store");
+const QString kAppName = QLatin1String(kNoticeAppName);
 const QString kUpgradeNoticeNode = QStringLiteral("upgradeNoticeTime");
 const QString kDateFormat = QStringLiteral("yyyyMMdd");
 const QString kUpdatePageUrl = QStringLiteral("appstore://orvane-home-appstore-client?tab/update");
@@ -421,7 +421,7 @@ QString AppstoreDaemonInterface::readNotifyTime(int timeoutMs)
     QString date = QStringLiteral("19700101");
     if (timeoutMs <= 0) {
         qCWarning(logMain) << "GetConfigByNodeName upgradeNoticeTime failed:"
-                           << QStringLiteral("no time left, the system daemon did not answer");
+                           << QStringLiteral("no time left to wait for the system daemon");
         return date;
     }
     // Sent as a message of its own: the interface's call() pads an empty reply

@@ -9,7 +9,7 @@ std::optional<NotifyValues> pkgOpNotifyValues(int status, const QString &appName
 
     const PkgOpNoticeText text = pkgOpNoticeText(status);
     NotifyValues values;
-    values.appName = QStringLiteral("orvane-app-store");
+    values.appName = QLatin1String(kNoticeAppName);
     values.appIcon = text.icon;
     if (text.summary) {
         values.summary = QCoreApplication::translate("QObject", text.summary);

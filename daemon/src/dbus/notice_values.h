@@ -10,6 +10,10 @@
 
 #include <optional>
 
+// The application name of every notice, also the app store's own id in its
+// install-progress messages.
+inline constexpr char kNoticeAppName[] = "orvane-app-store";
+
 // The eight values of one desktop notification, in the order of Notify.
 struct NotifyValues
 {

@@ -30,6 +30,9 @@ constexpr unsigned char kLogged = 0x80;
 // it must outlive every object, since abort() can come at any time.
 char g_abortLine[512];
 size_t g_abortLineSize = 0;
+// Looked up before the handler is installed: the handler reads no function-
+// local static.
+const QLoggingCategory *g_category = nullptr;
 
 QString signalText(int sig)
 {
@@ -42,7 +45,7 @@ void signalHandler(int sig)
     unsigned char byte = static_cast<unsigned char>(sig);
     // After abort() the loop never runs again, so the line is written here.
     if (sig == SIGABRT) {
-        if (logMain().isDebugEnabled())
+        if (g_category && g_category->isDebugEnabled())
             Nuvix::Core::NLogManager::writePrepared(QtDebugMsg, g_abortLine, g_abortLineSize);
         byte |= kLogged;
     }
@@ -62,8 +65,13 @@ void prepareAbortLine()
     QDebug(&quoted).nospace() << signalText(SIGABRT);
     const QMessageLogContext context(__FILE__, __LINE__, Q_FUNC_INFO, logMain().categoryName());
     const QByteArray line = Nuvix::Core::NLogManager::prepareMessage(QtDebugMsg, context, quoted);
+    // A deep build path may make the line longer than the buffer: cut it, but
+    // keep it a line of its own.
     g_abortLineSize = static_cast<size_t>(qMin(line.size(), int(sizeof g_abortLine)));
     std::memcpy(g_abortLine, line.constData(), g_abortLineSize);
+    if (g_abortLineSize > 0)
+        g_abortLine[g_abortLineSize - 1] = '\n';
+    g_category = &logMain();
 }
 
 } // namespace
