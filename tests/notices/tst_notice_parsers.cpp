@@ -21,6 +21,8 @@ private Q_SLOTS:
     void upgradeNoticeBody();
     void bodyMarkup_data();
     void bodyMarkup();
+    void duplicateContainerKey_data();
+    void duplicateContainerKey();
 };
 
 void NoticeParsersTest::systemNotification_data()
@@ -52,6 +54,28 @@ void NoticeParsersTest::systemNotification_data()
                                        << true << 1 << "" << "" << "";
     QTest::newRow("unicode names") << R"({"opt": 1, "appName": "Grüße \u4e2d", "logname": "jürgen"})"
                                    << true << 1 << QString::fromUtf8("Grüße 中") << "" << QString::fromUtf8("jürgen");
+    // fromJson loses the earlier value of a repeated key for good when it is
+    // an array or an object: such text is refused like text that does not parse.
+    QTest::newRow("key repeated over an array")
+        << R"({"optameme":null,"logname":["alice"],"":7,"packageName":null,"logname":["alice"],"opt":1.5e308})" << false
+        << 0 << "" << "" << "";
+    QTest::newRow("key repeated over an object") << R"({"opt":{"x":1},"opt":1,"logname":"alice"})" << false << 0
+                                                 << "" << "" << "";
+    QTest::newRow("key repeated, escaped") << R"({"logname":["x"],"log\u006eame":"alice","opt":1})" << false << 0
+                                           << "" << "" << "";
+    QTest::newRow("key repeated in a nested object") << R"({"opt":1,"logname":"alice","x":{"a":[1],"a":2}})" << false
+                                                     << 0 << "" << "" << "";
+    QTest::newRow("key repeated, then truncated") << R"({"x":{"a":[1],"a":1},"opt":1)" << false << 0 << "" << ""
+                                                  << "";
+    QTest::newRow("key repeated over plain values, last kept")
+        << R"({"opt":1,"opt":2,"logname":"bob","logname":"alice"})" << true << 2 << "" << "" << "alice";
+    QTest::newRow("array after a plain value") << R"({"opt":3,"logname":"bob","logname":["alice"]})" << true << 3 << ""
+                                               << "" << "";
+    QTest::newRow("same key in other objects")
+        << R"({"opt":3,"x":{"opt":[1]},"y":{"opt":[2]},"appName":"Foo","z":[{"opt":{}}]})" << true << 3 << "Foo" << ""
+        << "";
+    QTest::newRow("keys inside a string") << R"({"appName":"\"opt\":[1],\"opt\":1","opt":4})" << true << 4
+                                          << R"("opt":[1],"opt":1)" << "" << "";
 }
 
 void NoticeParsersTest::systemNotification()
@@ -113,6 +137,22 @@ void NoticeParsersTest::appBriefInfo_data()
     QTest::newRow("both modes 1")
         << R"({"appBriefInfo": {"package_name": "foo", "package_mode": 1, "pkgInstallMode": 1}, "progress": 100})"
         << "foo" << 1 << false << "";
+    const QString duplicate = QStringLiteral("duplicate key");
+    QTest::newRow("brief repeated")
+        << R"({"appBriefInfo": {"package_name": "foo", "package_mode": 1, "pkgInstallMode": 1}, "appBriefInfo": 1})"
+        << "" << -1 << true << duplicate;
+    QTest::newRow("brief repeated, escaped")
+        << R"({"appBriefInfo": [], "app\u0042riefInfo": {"package_name": "foo", "package_mode": 1, "pkgInstallMode": 1}})"
+        << "" << -1 << true << duplicate;
+    QTest::newRow("name repeated inside the brief")
+        << R"({"appBriefInfo": {"package_name": ["x"], "package_name": "foo", "package_mode": 1, "pkgInstallMode": 1}})"
+        << "" << -1 << true << duplicate;
+    QTest::newRow("mode repeated, last kept")
+        << R"({"appBriefInfo": {"package_name": "foo", "package_mode": 0, "package_mode": 1, "pkgInstallMode": 1}})"
+        << "foo" << 1 << false << "";
+    QTest::newRow("key inside a name")
+        << R"({"appBriefInfo": {"package_name": "{\"a\":[1],\"a\":1}", "package_mode": 1, "pkgInstallMode": 1}})"
+        << R"({"a":[1],"a":1})" << 1 << false << "";
     QTest::newRow("both modes 1, padded")
         << "  {\"appBriefInfo\": {\"package_name\": \"foo\", \"package_mode\": 1.0, \"pkgInstallMode\": 1}}\n"
         << "foo" << 1 << false << "";
@@ -185,6 +225,10 @@ void NoticeParsersTest::upgradeAppInfo_data()
     QTest::newRow("array") << R"([{"package_name": "foo", "name": "Foo"}])" << "" << "" << 0;
     QTest::newRow("not json") << "foo" << "" << "" << 0;
     QTest::newRow("empty") << "" << "" << "" << 0;
+    QTest::newRow("name repeated over an object") << R"({"package_name": "foo", "name": {"x": 1}, "name": "Foo"})"
+                                                  << "" << "" << 0;
+    QTest::newRow("name repeated, last kept") << R"({"package_name": "foo", "name": "A", "name": "Foo"})" << "foo"
+                                              << "Foo" << 0;
 }
 
 void NoticeParsersTest::upgradeAppInfo()
@@ -237,6 +281,79 @@ void NoticeParsersTest::bodyMarkup()
 {
     QFETCH(QString, text);
     QTEST(escapeBodyMarkup(text), "escaped");
+}
+
+void NoticeParsersTest::duplicateContainerKey_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("found");
+
+    QTest::newRow("array, then number") << QByteArray(R"({"a":[1],"a":1})") << true;
+    QTest::newRow("empty object, then number") << QByteArray(R"({"a":{},"a":1})") << true;
+    QTest::newRow("object, then object") << QByteArray(R"({"a":{"b":1},"a":{"b":1}})") << true;
+    QTest::newRow("apart") << QByteArray(R"({"a":[1],"b":1,"c":{"d":2},"a":"x"})") << true;
+    QTest::newRow("three times") << QByteArray(R"({"a":1,"a":[1],"a":2})") << true;
+    QTest::newRow("numbers") << QByteArray(R"({"a":1,"a":2})") << false;
+    QTest::newRow("strings and null") << QByteArray(R"({"a":"x","a":null,"a":true})") << false;
+    QTest::newRow("array last") << QByteArray(R"({"a":1,"a":[1]})") << false;
+    QTest::newRow("spaced") << QByteArray(" { \"a\" :\n[ 1 ] ,\t\"a\" : 1 } ") << true;
+
+    QTest::newRow("escaped letter") << QByteArray(R"({"a":[1],"\u0061":1})") << true;
+    QTest::newRow("escaped slash") << QByteArray(R"({"\/":[1],"/":1})") << true;
+    QTest::newRow("escaped quote") << QByteArray(R"({"\"":[1],"\u0022":1})") << true;
+    QTest::newRow("escaped newline") << QByteArray(R"({"\n":[1],"\u000A":1})") << true;
+    QTest::newRow("escaped backslash") << QByteArray(R"({"a\\":[1],"a\u005c":1})") << true;
+    QTest::newRow("other escape as itself") << QByteArray(R"({"\x":[1],"x":1})") << true;
+    QTest::newRow("UTF-8 and escape") << QByteArray("{\"\xc3\xa9\":[1],\"\\u00e9\":1}") << true;
+    QTest::newRow("surrogate pair and UTF-8") << QByteArray("{\"\\uD83D\\ude00\":[1],\"\xf0\x9f\x98\x80\":1}") << true;
+    QTest::newRow("case differs") << QByteArray(R"({"a":[1],"A":1})") << false;
+    QTest::newRow("prefix") << QByteArray(R"({"ab":[1],"a":1})") << false;
+    QTest::newRow("trailing space") << QByteArray(R"({"a":[1],"a ":1})") << false;
+    QTest::newRow("accent differs") << QByteArray("{\"\xc3\xa9\":[1],\"e\":1}") << false;
+    QTest::newRow("backslash, not escape") << QByteArray(R"({"a\\":[1],"a":1})") << false;
+
+    QTest::newRow("other objects") << QByteArray(R"({"x":{"a":[1]},"y":{"a":[1]},"a":[1]})") << false;
+    QTest::newRow("objects in an array") << QByteArray(R"([{"a":[1]},{"a":1}])") << false;
+    QTest::newRow("inner and outer") << QByteArray(R"({"a":{"a":[1]},"b":1})") << false;
+    QTest::newRow("outer after inner") << QByteArray(R"({"a":[1],"x":{"y":[{}]},"a":1})") << true;
+    QTest::newRow("in an array") << QByteArray(R"([1,{"a":[1],"a":1}])") << true;
+    QTest::newRow("deep") << QByteArray(R"({"a":{"b":[{"c":[1],"c":1}]}})") << true;
+
+    QTest::newRow("value equal to a key") << QByteArray(R"({"a":[1],"x":"a"})") << false;
+    QTest::newRow("array elements") << QByteArray(R"(["a",[1],"a",1])") << false;
+    QTest::newRow("keys inside a value") << QByteArray(R"({"s":"{\"a\":[1],\"a\":1}"})") << false;
+    QTest::newRow("brace inside a key") << QByteArray(R"({"{":[1],"}":1,"[":2})") << false;
+
+    QTest::newRow("empty") << QByteArray() << false;
+    QTest::newRow("not json") << QByteArray("a:[1],a:1") << false;
+    QTest::newRow("truncated in a key") << QByteArray(R"({"a":[1],"a)") << false;
+    QTest::newRow("truncated after a backslash") << QByteArray(R"({"a":[1],"a\)") << false;
+    QTest::newRow("truncated escape") << QByteArray(R"({"\u00":[1],"\u00":1})") << true;
+    QTest::newRow("truncated after an inner object") << QByteArray(R"({"x":{"a":[1],"a":1},)") << true;
+    QTest::newRow("garbage after") << QByteArray(R"({"a":[1],"a":1} x)") << true;
+    QTest::newRow("closed too often") << QByteArray(R"(]]}}{"a":[1],"a":1}]]}})") << true;
+    QTest::newRow("not UTF-8, same bytes") << QByteArray("{\"\xff\":[1],\"\xff\":1}") << true;
+    QTest::newRow("not UTF-8, other bytes") << QByteArray("{\"\xff\":[1],\"\xfe\":1}") << false;
+    QTest::newRow("cut UTF-8") << QByteArray("{\"\xe2\x82\":[1],\"\xe2\":1}") << false;
+    QTest::newRow("nested far too deep") << QByteArray(R"([{"a":[1],"a":1},)") + QByteArray(100000, '[') << true;
+    QTest::newRow("deep, no key") << QByteArray(100000, '{') << false;
+
+    QByteArray many("{");
+    for (int i = 0; i < 100; ++i)
+        many += "\"k" + QByteArray::number(i) + "\":[1],\"k" + QByteArray::number(i) + "\":1,";
+    many += "\"end\":0}";
+    QTest::newRow("a hundred repeats") << many << true;
+    QByteArray distinct("{");
+    for (int i = 0; i < 10000; ++i)
+        distinct += "\"k" + QByteArray::number(i) + "\":[1],";
+    distinct += "\"k\":0}";
+    QTest::newRow("ten thousand keys") << distinct << false;
+}
+
+void NoticeParsersTest::duplicateContainerKey()
+{
+    QFETCH(QByteArray, text);
+    QTEST(jsonHasDuplicateContainerKey(text), "found");
 }
 
 QTEST_GUILESS_MAIN(NoticeParsersTest)

@@ -9,24 +9,270 @@
 #include <QJsonValue>
 #include <QObject>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
+#include <vector>
 
 namespace {
 
+// One key of an object, as the bytes between its quotes.
+struct KeySpan
+{
+    int object; // objects are numbered as they open
+    uint hash; // of the unescaped key
+    int begin;
+    int end;
+    bool container; // its value is an array or an object
+};
+
+// The UTF-16 units of a JSON string's content with its escapes resolved, read
+// straight from the bytes between its quotes. A byte that is not part of
+// UTF-8 and a broken "\u" escape read as units of their own: fromJson refuses
+// both, so all that matters is that reading them stays in bounds.
+class KeyUnits
+{
+public:
+    KeyUnits(const char *begin, const char *end)
+        : m_p(begin)
+        , m_end(end)
+    {
+    }
+
+    bool next(char16_t &unit)
+    {
+        if (m_low) {
+            unit = m_low;
+            m_low = 0;
+            return true;
+        }
+        if (m_p == m_end)
+            return false;
+        const uchar c = uchar(*m_p++);
+        if (c == '\\')
+            unit = escaped();
+        else if (c < 0x80)
+            unit = c;
+        else
+            unit = decoded(c);
+        return true;
+    }
+
+private:
+    char16_t escaped()
+    {
+        if (m_p == m_end)
+            return u'\\';
+        const char c = *m_p++;
+        switch (c) {
+        case 'b':
+            return u'\b';
+        case 'f':
+            return u'\f';
+        case 'n':
+            return u'\n';
+        case 'r':
+            return u'\r';
+        case 't':
+            return u'\t';
+        case 'u':
+            break;
+        default:
+            return char16_t(uchar(c)); // fromJson takes any other escaped character as itself
+        }
+        if (m_end - m_p < 4)
+            return 0xDC00 | 'u';
+        char16_t value = 0;
+        for (int i = 0; i < 4; ++i) {
+            const char h = m_p[i];
+            int digit;
+            if (h >= '0' && h <= '9')
+                digit = h - '0';
+            else if (h >= 'a' && h <= 'f')
+                digit = h - 'a' + 10;
+            else if (h >= 'A' && h <= 'F')
+                digit = h - 'A' + 10;
+            else
+                return 0xDC00 | 'u';
+            value = char16_t(value << 4 | digit);
+        }
+        m_p += 4;
+        return value;
+    }
+
+    char16_t decoded(uchar lead)
+    {
+        int extra;
+        uint codePoint;
+        if ((lead & 0xE0) == 0xC0) {
+            extra = 1;
+            codePoint = lead & 0x1F;
+        } else if ((lead & 0xF0) == 0xE0) {
+            extra = 2;
+            codePoint = lead & 0x0F;
+        } else if ((lead & 0xF8) == 0xF0) {
+            extra = 3;
+            codePoint = lead & 0x07;
+        } else {
+            return 0xDC00 | lead;
+        }
+        if (m_end - m_p < extra)
+            return 0xDC00 | lead;
+        for (int i = 0; i < extra; ++i) {
+            const uchar next = uchar(m_p[i]);
+            if ((next & 0xC0) != 0x80)
+                return 0xDC00 | lead;
+            codePoint = codePoint << 6 | (next & 0x3F);
+        }
+        if (codePoint > 0x10FFFF)
+            return 0xDC00 | lead;
+        m_p += extra;
+        if (codePoint < 0x10000)
+            return char16_t(codePoint);
+        m_low = QChar::lowSurrogate(codePoint);
+        return QChar::highSurrogate(codePoint);
+    }
+
+    const char *m_p;
+    const char *m_end;
+    char16_t m_low = 0; // the second half of a surrogate pair, still to come
+};
+
+uint keyHash(const char *begin, const char *end)
+{
+    KeyUnits units(begin, end);
+    uint hash = 2166136261u;
+    char16_t unit;
+    while (units.next(unit))
+        hash = (hash ^ unit) * 16777619u;
+    return hash;
+}
+
+int compareKeys(const char *data, const KeySpan &a, const KeySpan &b)
+{
+    KeyUnits left(data + a.begin, data + a.end);
+    KeyUnits right(data + b.begin, data + b.end);
+    for (;;) {
+        char16_t l = 0;
+        char16_t r = 0;
+        const bool hasLeft = left.next(l);
+        const bool hasRight = right.next(r);
+        if (!hasLeft || !hasRight)
+            return int(hasLeft) - int(hasRight);
+        if (l != r)
+            return l < r ? -1 : 1;
+    }
+}
+
+// fromJson gives up far less deep than this.
+constexpr size_t kMaxScanDepth = 4096;
+
+// QJsonDocument::fromJson for peer text, refusing what it would leak on as
+// text that does not parse. errorText gets why, or fromJson's "no error".
+QJsonDocument peerJson(const QByteArray &text, QString *errorText = nullptr)
+{
+    if (jsonHasDuplicateContainerKey(text)) {
+        if (errorText)
+            *errorText = QStringLiteral("duplicate key");
+        return QJsonDocument();
+    }
+    QJsonParseError error;
+    QJsonDocument document = QJsonDocument::fromJson(text, &error);
+    if (errorText)
+        *errorText = error.errorString();
+    return document;
+}
+
 QJsonObject objectOrEmpty(const QString &text)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8());
+    const QJsonDocument document = peerJson(text.toUtf8());
     return document.isObject() ? document.object() : QJsonObject();
 }
 
 } // namespace
 
+bool jsonHasDuplicateContainerKey(const QByteArray &json)
+{
+    // One pass notes every key with its object and whether its value opens a
+    // container; sorting then brings the repeats of a key together. Text that
+    // is not JSON is read leniently, so that nothing fromJson reads before it
+    // stops is missed.
+    struct Frame
+    {
+        int object; // -1: an array
+        bool expectingKey;
+    };
+    std::vector<Frame> frames;
+    std::vector<KeySpan> keys;
+    bool anyContainer = false;
+    int objects = 0;
+    bool pending = false; // a key whose value has not started yet
+    KeySpan pendingKey{};
+
+    const char *const data = json.constData();
+    const int size = json.size();
+    for (int i = 0; i < size; ++i) {
+        const char c = data[i];
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == ':')
+            continue;
+        if (pending) {
+            pendingKey.container = c == '{' || c == '[';
+            anyContainer = anyContainer || pendingKey.container;
+            keys.push_back(pendingKey);
+            pending = false;
+        }
+        if (c == '"') {
+            const int begin = i + 1;
+            int end = begin;
+            while (end < size && data[end] != '"')
+                end += data[end] == '\\' ? 2 : 1;
+            if (end >= size)
+                break; // unterminated
+            i = end;
+            if (!frames.empty() && frames.back().object >= 0 && frames.back().expectingKey) {
+                frames.back().expectingKey = false;
+                pendingKey = KeySpan{frames.back().object, keyHash(data + begin, data + end), begin, end, false};
+                pending = true;
+            }
+        } else if (c == '{' || c == '[') {
+            if (frames.size() == kMaxScanDepth)
+                break;
+            frames.push_back(c == '{' ? Frame{objects++, true} : Frame{-1, false});
+        } else if (c == '}' || c == ']') {
+            if (!frames.empty())
+                frames.pop_back();
+        } else if (c == ',') {
+            if (!frames.empty() && frames.back().object >= 0)
+                frames.back().expectingKey = true;
+        }
+    }
+    if (!anyContainer)
+        return false;
+
+    std::sort(keys.begin(), keys.end(), [data](const KeySpan &a, const KeySpan &b) {
+        if (a.object != b.object)
+            return a.object < b.object;
+        if (a.hash != b.hash)
+            return a.hash < b.hash;
+        const int order = compareKeys(data, a, b);
+        return order != 0 ? order < 0 : a.begin < b.begin;
+    });
+    // Within a run of equal keys the text order holds, so any but the last is
+    // an earlier value that fromJson would drop.
+    for (size_t i = 0; i + 1 < keys.size(); ++i) {
+        const KeySpan &key = keys[i];
+        const KeySpan &next = keys[i + 1];
+        if (key.container && key.object == next.object && key.hash == next.hash && compareKeys(data, key, next) == 0)
+            return true;
+    }
+    return false;
+}
+
 std::optional<_System_Notification_Data> parseSystemNotification(const QString &noticeJson)
 {
     if (noticeJson.isEmpty())
         return std::nullopt;
-    const QJsonDocument document = QJsonDocument::fromJson(noticeJson.toUtf8());
+    const QJsonDocument document = peerJson(noticeJson.toUtf8());
     if (document.isEmpty() || !document.isObject())
         return std::nullopt;
 
@@ -71,11 +317,11 @@ AppBriefInfoResult parseAppBriefInfo(const QString &statusJson)
     if (statusJson.trimmed().isEmpty())
         return result;
 
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(statusJson.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject()) {
+    QString error;
+    const QJsonDocument document = peerJson(statusJson.toUtf8(), &error);
+    if (!document.isObject()) {
         result.parseFailed = true;
-        result.parseError = error.errorString();
+        result.parseError = error;
         return result;
     }
 
@@ -160,10 +406,10 @@ QString upgradeNoticeBody(const QStringList &names)
 CurrentUserAnswer parseCurrentUser(const QByteArray &answer)
 {
     CurrentUserAnswer result;
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(answer, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject()) {
-        result.parseError = error.errorString();
+    QString error;
+    const QJsonDocument document = peerJson(answer, &error);
+    if (!document.isObject()) {
+        result.parseError = error;
         return result;
     }
     result.parsed = true;

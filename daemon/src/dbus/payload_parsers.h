@@ -23,6 +23,15 @@ enum E_OptStatus : int {
     OptNewVersion = 7,
 };
 
+// Whether the text holds an object in which a key (compared unescaped) comes
+// again after a value that is an array or an object. QJsonDocument::fromJson
+// loses the earlier value of such a key for good, so peer text like that is
+// refused before it is parsed. A key repeated over plain values is not
+// reported: the parse keeps its last value and loses nothing. Text that is not
+// JSON is scanned as far as it goes; the answer is only meaningful for what
+// fromJson would accept or read before it stops.
+bool jsonHasDuplicateContainerKey(const QByteArray &json);
+
 // One payload of the system daemon's "sigSystemNotificationSent".
 struct _System_Notification_Data
 {
