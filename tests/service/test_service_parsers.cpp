@@ -100,6 +100,7 @@ void ServiceParsersTest::loginName_data()
     QTest::newRow("delete") << "a\x7f" << false;
     QTest::newRow("C1 control") << QString::fromUtf8("a\xc2\x9b") << false;
     QTest::newRow("NUL") << QString(QStringLiteral("ab")).insert(1, QChar(0)) << false;
+    QTest::newRow("right-to-left override") << QString::fromUtf8("ali\u202ecod.exe") << false;
 }
 
 void ServiceParsersTest::loginName()

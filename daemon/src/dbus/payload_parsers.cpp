@@ -438,7 +438,11 @@ bool isPlausibleLoginName(const QString &name)
     if (name.isEmpty() || name.toUtf8().size() >= LOGIN_NAME_MAX)
         return false;
     for (const QChar c : name) {
-        if (c.category() == QChar::Other_Control || c == QLatin1Char(':') || c == QLatin1Char('/'))
+        // Format characters (a bidirectional override, say) would make the
+        // name read differently in a log line than it is.
+        const QChar::Category category = c.category();
+        if (category == QChar::Other_Control || category == QChar::Other_Format || c == QLatin1Char(':')
+            || c == QLatin1Char('/'))
             return false;
     }
     return true;
