@@ -4,15 +4,14 @@ time, never stays blocked on a peer, and serves the peer that comes next.'''
 import json
 import os
 import pwd
-import subprocess
 import time
 import unittest
 
 import dbus
 
-from orvane_testlib import (DaemonTestCase, FaultPeer, DAEMON, NO_PROXY_TEXT, NOTIFY_NAME, SESSION_NAME, TMPDIR,
+from orvane_testlib import (DaemonTestCase, FaultPeer, NO_PROXY_TEXT, NOTIFY_NAME, SESSION_NAME,
                             SYSTEM_DAEMON_NAME, SYSTEM_DAEMON_PATH, SYSTEM_DAEMON_IFACE, LOCK_NAME, answers_within,
-                            name_has_owner, wait_until)
+                            UnknownUser, name_has_owner, wait_until)
 
 ME = pwd.getpwuid(os.getuid()).pw_name
 PROXY = 'com.orvane.wrap.gnome.system.proxy'
@@ -168,36 +167,14 @@ class NotificationServerFaultTest(PeerFaultTestCase):
         self.assertEqual(daemon.stop(), 0)
 
 
-class UnknownUserLockServiceFaultTest(PeerFaultTestCase):
+class UnknownUserLockServiceFaultTest(UnknownUser, PeerFaultTestCase):
     '''The C library does not know the daemon's user, so it asks the lock
     service; a user of its own, apart from the service group's.'''
     USER = 'orvfault54323'
     UID = 54323
 
-    @classmethod
-    def setUpClass(cls):
-        subprocess.run(['userdel', cls.USER], capture_output=True)
-        subprocess.run(['useradd', '-M', '-u', str(cls.UID), '-s', '/usr/sbin/nologin', cls.USER], check=True)
-        cls.passwd = os.path.join(TMPDIR, 'passwd-without-fault-user')
-        with open('/etc/passwd') as src, open(cls.passwd, 'w') as dst:
-            dst.writelines(l for l in src if not l.startswith(cls.USER + ':'))
-        cls.home = os.path.join(TMPDIR, 'fault-user')
-        for sub in ('state', 'runtime'):
-            os.makedirs(os.path.join(cls.home, sub), exist_ok=True)
-        os.chmod(os.path.join(cls.home, 'runtime'), 0o700)
-        for root, dirs, files in os.walk(cls.home):
-            os.chown(root, cls.UID, cls.UID)
-
-    @classmethod
-    def tearDownClass(cls):
-        subprocess.run(['userdel', cls.USER], capture_output=True)
-
     def launch_unknown_user(self):
-        argv = ['unshare', '-m', '--propagation', 'private', 'sh', '-c',
-                'mount --bind "$1" /etc/passwd && shift && exec setpriv --reuid=%d --regid=%d --clear-groups "$@"'
-                % (self.UID, self.UID), 'sh', self.passwd, DAEMON]
-        env = self.daemon_env(HOME=self.home, XDG_STATE_HOME=os.path.join(self.home, 'state'),
-                              XDG_RUNTIME_DIR=os.path.join(self.home, 'runtime'))
+        argv, env = self.unknown_user_launch()
         return self.launch(env, argv)
 
     def test_lock_service_absent(self):

@@ -310,6 +310,45 @@ import queue  # noqa: E402 (helpers for the plugin host, below)
 import threading  # noqa: E402
 
 
+class UnknownUser:
+    '''Mixin for a test class whose daemon runs as a user the C library does
+    not know. The buses must know the user (dbus-daemon refuses uids without a
+    passwd entry), so a real user is created for the class; the daemon then
+    runs under that uid in a mount namespace whose /etc/passwd lacks it.
+    Each class names its own USER and UID, so that groups never collide.'''
+    USER = ''
+    UID = 0
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        subprocess.run(['userdel', cls.USER], capture_output=True)
+        subprocess.run(['useradd', '-M', '-u', str(cls.UID), '-s', '/usr/sbin/nologin', cls.USER], check=True)
+        cls.passwd = os.path.join(TMPDIR, 'passwd-without-' + cls.USER)
+        with open('/etc/passwd') as src, open(cls.passwd, 'w') as dst:
+            dst.writelines(l for l in src if not l.startswith(cls.USER + ':'))
+        cls.home = os.path.join(TMPDIR, 'home-' + cls.USER)
+        for sub in ('state', 'runtime'):
+            os.makedirs(os.path.join(cls.home, sub), exist_ok=True)
+        os.chmod(os.path.join(cls.home, 'runtime'), 0o700)
+        for root, dirs, files in os.walk(cls.home):
+            os.chown(root, cls.UID, cls.UID)
+
+    @classmethod
+    def tearDownClass(cls):
+        subprocess.run(['userdel', cls.USER], capture_output=True)
+        super().tearDownClass()
+
+    def unknown_user_launch(self):
+        '''The argv and environment that start the daemon as that user.'''
+        argv = ['unshare', '-m', '--propagation', 'private', 'sh', '-c',
+                'mount --bind "$1" /etc/passwd && shift && exec setpriv --reuid=%d --regid=%d --clear-groups "$@"'
+                % (self.UID, self.UID), 'sh', self.passwd, DAEMON]
+        env = self.daemon_env(HOME=self.home, XDG_STATE_HOME=os.path.join(self.home, 'state'),
+                              XDG_RUNTIME_DIR=os.path.join(self.home, 'runtime'))
+        return argv, env
+
+
 class PluginHost(Daemon):
     '''The plugin inside appstore-plugin-host, driven line by line on its stdin.
     Replies come on its stdout; the plugin's log (stderr) goes to the log file.'''

@@ -5,14 +5,13 @@ import json
 import os
 import pwd
 import shutil
-import subprocess
 import time
 import unittest
 
 import dbus
 
-from orvane_testlib import (DaemonTestCase, NO_PROXY_TEXT, needs, SYSTEM_DAEMON_IFACE, LOCK_IFACE, TMPDIR,
-                            DAEMON, wait_until)
+from orvane_testlib import (DaemonTestCase, NO_PROXY_TEXT, UnknownUser, needs, SYSTEM_DAEMON_IFACE, LOCK_IFACE, TMPDIR,
+                            wait_until)
 
 ME = pwd.getpwuid(os.getuid()).pw_name
 PROXY = 'com.orvane.wrap.gnome.system.proxy'
@@ -251,43 +250,17 @@ class HeapTrimTest(DaemonTestCase):
 
 
 @needs('root', 'unshare')
-class LoginNameTest(DaemonTestCase):
-    """The login name when the C library does not know the process's user.
-
-    The buses must know the user (dbus-daemon refuses uids without a passwd
-    entry), so a real user is created; the daemon then runs under that uid in
-    a mount namespace whose /etc/passwd lacks it."""
+class LoginNameTest(UnknownUser, DaemonTestCase):
+    """The login name when the C library does not know the process's user."""
     USER = 'orvtest54322'
     UID = 54322
-
-    @classmethod
-    def setUpClass(cls):
-        subprocess.run(['userdel', cls.USER], capture_output=True)
-        subprocess.run(['useradd', '-M', '-u', str(cls.UID), '-s', '/usr/sbin/nologin', cls.USER], check=True)
-        cls.passwd = os.path.join(TMPDIR, 'passwd-without-user')
-        with open('/etc/passwd') as src, open(cls.passwd, 'w') as dst:
-            dst.writelines(l for l in src if not l.startswith(cls.USER + ':'))
-        cls.home = os.path.join(TMPDIR, 'unknown-user')
-        for sub in ('state', 'runtime'):
-            os.makedirs(os.path.join(cls.home, sub), exist_ok=True)
-        os.chmod(os.path.join(cls.home, 'runtime'), 0o700)
-        for root, dirs, files in os.walk(cls.home):
-            os.chown(root, cls.UID, cls.UID)
-
-    @classmethod
-    def tearDownClass(cls):
-        subprocess.run(['userdel', cls.USER], capture_output=True)
 
     def run_unknown_user(self, answer=None, **lock_parameters):
         system_daemon = self.start_system_daemon()
         if answer is not None:
             lock_parameters['current_user'] = answer
         lock = self.start_lock_service(**lock_parameters)
-        argv = ['unshare', '-m', '--propagation', 'private', 'sh', '-c',
-                'mount --bind "$1" /etc/passwd && shift && exec setpriv --reuid=%d --regid=%d --clear-groups "$@"'
-                % (self.UID, self.UID), 'sh', self.passwd, DAEMON]
-        env = self.daemon_env(HOME=self.home, XDG_STATE_HOME=os.path.join(self.home, 'state'),
-                              XDG_RUNTIME_DIR=os.path.join(self.home, 'runtime'))
+        argv, env = self.unknown_user_launch()
         daemon = self.start_daemon(env=env, argv=argv, wait=False)
         # Hang guard: the first report ends the start, which waits for the lock
         # service a short while, never the bus's 25 s.
