@@ -197,6 +197,12 @@ bool jsonHasDuplicateContainerKey(const QByteArray &json)
     // container; sorting then brings the repeats of a key together. Text that
     // is not JSON is read leniently, so that nothing fromJson reads before it
     // stops is missed.
+    //
+    // Without a "[" and with only one "{" in the whole text no value can be a
+    // container, and no key can lose one: the common payload skips the pass.
+    if (!json.contains('[') && json.count('{') <= 1)
+        return false;
+
     struct Frame
     {
         int object; // -1: an array
