@@ -14,10 +14,13 @@
 //
 //   fault-peer flood (--system|--session) --rate N --seconds S --user NAME
 //                    [--mine-every K] [--size BYTES] [--expect FILE] [--tag TEXT]
+//                    [--upgrade-list-first]
 //       Broadcasts sigSystemNotificationSent of the system daemon at N per
 //       second: one payload in K is a valid notice for NAME (its summary goes
 //       to FILE), the others are notices for other users and malformed texts
 //       of many shapes, each padded to about BYTES. Prints one line of figures.
+//       With --upgrade-list-first, an upgrade list goes out before the flood:
+//       the daemon then asks its questions, which are never answered.
 
 #include <dbus/dbus.h>
 
@@ -50,6 +53,7 @@ struct Options {
     long size = 0;
     std::string expect;
     std::string tag = "flood";
+    bool upgradeListFirst = false;
 };
 
 [[noreturn]] void die(const std::string &what)
@@ -92,6 +96,8 @@ Options parse(int argc, char **argv)
             o.expect = value();
         else if (arg == "--tag")
             o.tag = value();
+        else if (arg == "--upgrade-list-first")
+            o.upgradeListFirst = true;
         else
             die("unknown option " + arg);
     }
@@ -321,6 +327,21 @@ int flood(const Options &o)
     std::ofstream expect;
     if (!o.expect.empty())
         expect.open(o.expect, std::ios::trunc);
+
+    if (o.upgradeListFirst) {
+        DBusMessage *message = dbus_message_new_signal(kDaemonPath, kDaemonInterface, "sigLocalAppsUpgradeNotify");
+        const std::string info = "{\"package_name\":\"burst\",\"name\":\"Burst\"}";
+        const char *text = info.c_str();
+        DBusMessageIter args;
+        DBusMessageIter list;
+        dbus_message_iter_init_append(message, &args);
+        if (!dbus_message_iter_open_container(&args, DBUS_TYPE_ARRAY, "s", &list)
+            || !dbus_message_iter_append_basic(&list, DBUS_TYPE_STRING, &text)
+            || !dbus_message_iter_close_container(&args, &list) || !dbus_connection_send(connection, message, nullptr))
+            die("out of memory");
+        dbus_message_unref(message);
+        dbus_connection_flush(connection);
+    }
 
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();

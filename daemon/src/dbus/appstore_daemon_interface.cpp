@@ -1,5 +1,6 @@
 #include "dbus/appstore_daemon_interface.h"
 
+#include "dbus/bus_thread.h"
 #include "dbus/notice_values.h"
 #include "dbus/system_daemon_interface.h"
 #include "gsettings/gsettings_watcher.h"
@@ -63,8 +64,9 @@ QString userNameOf(uid_t uid)
 // Hands freed heap back to the system once the events queued now are handled.
 // malloc_trim walks the whole heap: made after every event of a burst, it
 // slowed each event as the waiting messages swelled the heap, until a flood
-// left the daemon minutes behind and Qt stopped reading the bus for good. An
-// event on its own still gets its trim, a burst gets one at its end.
+// left the daemon minutes behind. An event on its own still gets its trim, a
+// burst gets one at its end. The messages of those events are freed by then,
+// so it is also when reading may have to be switched back on.
 void trimHeapSoon()
 {
     static bool pending = false;
@@ -74,6 +76,7 @@ void trimHeapSoon()
     QTimer::singleShot(kTrimDelayMs, [] {
         pending = false;
         malloc_trim(0);
+        resumeBusReading();
     });
 }
 
