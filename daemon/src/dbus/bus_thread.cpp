@@ -2,9 +2,16 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDeadlineTimer>
+#include <QSemaphore>
 #include <QSocketNotifier>
 
+#include <memory>
+
 namespace {
+
+constexpr int kSettleTimeoutMs = 500;
 
 // The object that stands for a connection in the bus thread: the parent of
 // the bus's own interface object and of the connection's socket notifiers.
@@ -45,4 +52,33 @@ void resumeBusReading()
             },
             Qt::QueuedConnection);
     }
+}
+
+// Calls sent without awaiting their reply (every notice, every report to the
+// system daemon) are still tracked by the bus thread, and an error reply to
+// one (no notification server, no system daemon) becomes an event that this
+// thread handles a moment later. What is left unhandled when the process
+// ends is dropped without being freed. A round trip on each bus brings in the
+// replies the bus itself gives to what was sent before; a no-op queued behind
+// them in the bus thread returns once they are handled.
+void settleBusReplies()
+{
+    const QDeadlineTimer budget(kSettleTimeoutMs);
+    QObject *connection = nullptr;
+    for (const QDBusConnection &bus : {QDBusConnection::sessionBus(), QDBusConnection::systemBus()}) {
+        if (!bus.isConnected())
+            continue;
+        const QDBusMessage ping = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping"));
+        bus.call(ping, QDBus::Block, qMax(1, int(budget.remainingTime())));
+        if (!connection)
+            connection = connectionObject(bus);
+    }
+    if (!connection)
+        return;
+    // Shared: a no-op that runs after the wait gave up must find it alive.
+    const auto handled = std::make_shared<QSemaphore>();
+    QMetaObject::invokeMethod(connection, [handled] { handled->release(); }, Qt::QueuedConnection);
+    handled->tryAcquire(1, qMax(0, int(budget.remainingTime())));
 }

@@ -1,6 +1,7 @@
 #include "util/session_daemon_application.h"
 
 #include "dbus/appstore_daemon_interface.h"
+#include "dbus/bus_thread.h"
 #include "util/log_category.h"
 #include "util/translation.h"
 
@@ -100,6 +101,7 @@ SessionDaemonApplication::SessionDaemonApplication(int &argc, char **argv)
 
 SessionDaemonApplication::~SessionDaemonApplication()
 {
+    settleBusReplies();
     AppstoreDaemonInterface::instance()->deleteLater();
 }
 
