@@ -48,15 +48,15 @@ void ServiceParsersTest::currentUser_data()
     QTest::newRow("not json") << QByteArray("alice") << false << "" << false << -1;
     QTest::newRow("empty") << QByteArray() << false << "" << false << -1;
     QTest::newRow("truncated") << QByteArray(R"({"Name":"ali)") << false << "" << false << -1;
-    QTest::newRow("uid repeated over an array") << QByteArray(R"({"Name":"alice","Uid":[0],"Uid":1000})") << false
-                                                << "" << false << -1;
-    QTest::newRow("name repeated, escaped") << QByteArray(R"({"Name":{"a":1},"\u004eame":"alice"})") << false << ""
-                                            << false << -1;
+    QTest::newRow("uid repeated over an array") << QByteArray(R"({"Name":"alice","Uid":[0],"Uid":1000})") << true
+                                                << "alice" << true << 1000;
+    QTest::newRow("name repeated, escaped") << QByteArray(R"({"Name":{"a":1},"\u004eame":"alice"})") << true
+                                            << "alice" << false << -1;
     QTest::newRow("uid repeated, last kept") << QByteArray(R"({"Uid":0,"Uid":1000})") << true << "" << true << 1000;
     QTest::newRow("keys inside the name") << QByteArray(R"({"Name":"\"Uid\":[0],\"Uid\":1"})") << true
                                           << R"("Uid":[0],"Uid":1)" << false << -1;
-    QTest::newRow("repeat in a nested object") << QByteArray(R"({"Name":"alice","x":{"Uid":[0],"Uid":0}})") << false
-                                               << "" << false << -1;
+    QTest::newRow("repeat in a nested object") << QByteArray(R"({"Name":"alice","x":{"Uid":[0],"Uid":0}})") << true
+                                               << "alice" << false << -1;
     QTest::newRow("same key in another object") << QByteArray(R"({"Name":"alice","x":{"Name":[0]}})") << true
                                                 << "alice" << false << -1;
 }
