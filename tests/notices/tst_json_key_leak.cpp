@@ -20,8 +20,9 @@
 #endif
 
 #ifdef ORVANE_ASAN
-#include <sanitizer/allocator_interface.h>
 #include <sanitizer/lsan_interface.h>
+// GCC ships no allocator_interface.h; both runtimes export this.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #else
 #include <malloc.h>
 #endif
