@@ -36,7 +36,7 @@ bool isUnreserved(QChar c)
 
 // Letters, digits, hyphens and, as internal networks use them, underscores;
 // no hyphen at either end.
-bool isHostLabel(const QStringRef &label)
+bool isHostLabel(QStringView label)
 {
     if (label.isEmpty() || label.size() > 63)
         return false;
@@ -49,13 +49,19 @@ bool isHostLabel(const QStringRef &label)
 
 bool isAsciiHostName(const QString &name)
 {
-    QStringRef labels(&name);
+    QStringView labels(name);
     if (labels.endsWith(QLatin1Char('.')))
         labels.chop(1);
     if (labels.isEmpty() || labels.size() > 253)
         return false;
-    const QVector<QStringRef> parts = labels.split(QLatin1Char('.'));
-    return std::all_of(parts.cbegin(), parts.cend(), isHostLabel);
+    for (;;) {
+        const qsizetype dot = labels.indexOf(QLatin1Char('.'));
+        if (!isHostLabel(dot < 0 ? labels : labels.left(dot)))
+            return false;
+        if (dot < 0)
+            return true;
+        labels = labels.mid(dot + 1);
+    }
 }
 
 // "address" or "address%zone" of an IPv6 literal, without brackets. In a URL
@@ -92,29 +98,6 @@ QString ipv6UrlHost(const QString &literal, bool bracketed)
 QString encodeUserInfo(const QString &text)
 {
     return QString::fromLatin1(QUrl::toPercentEncoding(text, QByteArrayLiteral("!$&'()*+,;=")));
-}
-
-// "host", "host:port", "[literal]" or "[literal]:port", the port possibly empty.
-bool looksLikeHostAndPort(const QStringRef &text)
-{
-    QStringRef port;
-    if (text.startsWith(QLatin1Char('['))) {
-        const int close = text.indexOf(QLatin1Char(']'));
-        if (close < 0)
-            return false;
-        port = text.mid(close + 1);
-    } else {
-        const int colon = text.indexOf(QLatin1Char(':'));
-        const QStringRef host = colon < 0 ? text : text.left(colon);
-        if (host.isEmpty() || host.contains(QLatin1Char('[')) || host.contains(QLatin1Char(']')))
-            return false;
-        port = colon < 0 ? QStringRef() : text.mid(colon);
-    }
-    if (port.isEmpty())
-        return true;
-    if (port.front() != QLatin1Char(':'))
-        return false;
-    return std::all_of(port.cbegin() + 1, port.cend(), [](QChar c) { return c.unicode() >= '0' && c.unicode() <= '9'; });
 }
 
 // Index just behind "scheme://", or -1.
@@ -198,30 +181,16 @@ QString redactProxyValue(const QString &value)
     const int lastAt = value.lastIndexOf(QLatin1Char('@'));
     if (lastAt < 0)
         return value;
+    // An inherited or configured value may carry a password raw, with any of
+    // "/", "?", "#" and "@" in it: no reading of the authority tells where it
+    // ends (a password of digits before a "/" reads as a port). So the
+    // userinfo runs to the last "@" of the value; a log line loses a path at
+    // worst, never shows a secret.
     const int start = authorityStart(value);
     if (start < 0)
         return kRedacted;
-
-    int authorityEnd = value.size();
-    for (const QChar end : {QLatin1Char('/'), QLatin1Char('?'), QLatin1Char('#')}) {
-        const int found = value.indexOf(end, start);
-        if (found >= 0 && found < authorityEnd)
-            authorityEnd = found;
-    }
-    const int at = value.lastIndexOf(QLatin1Char('@'), authorityEnd - 1);
-    int userInfoEnd = lastAt;
-    if (at >= start) {
-        // The authority as a URL parser reads it ends in a plausible host: an
-        // "@" further on belongs to a path or query.
-        if (looksLikeHostAndPort(value.midRef(at + 1, authorityEnd - at - 1)))
-            userInfoEnd = at;
-    } else if (looksLikeHostAndPort(value.midRef(start, authorityEnd - start))) {
-        return value;
-    }
-    // Otherwise a raw "/", "?" or "#" in the credentials cut the authority
-    // short, and only the last "@" can end them.
     QString redacted = value;
-    redacted.replace(start, userInfoEnd - start, kRedacted);
+    redacted.replace(start, lastAt - start, kRedacted);
     return redacted;
 }
 

@@ -48,10 +48,10 @@ IgnoreHostsFilter filterIgnoreHosts(const QStringList &ignoreHosts);
 // holds a control character or is longer than kMaxProxyUrlLength.
 std::optional<QString> autoProxyValue(const QString &autoconfigUrl);
 
-// The value with its URL userinfo (everything between the scheme's "//" and the
-// "@" that ends the authority) written "***". A password may hold a raw "/",
-// "?" or "#": then the last "@" of the value ends the userinfo. A value with an
-// "@" but no scheme is written "***" as a whole.
+// The value for a log line: with an "@" after "scheme://", everything from
+// there to the last "@" of the value is written "***" (a password may hold a
+// raw "/", "?", "#" or "@", so nothing earlier can be trusted to end it). A
+// value with an "@" but no "scheme://" in front is written "***" as a whole.
 QString redactProxyValue(const QString &value);
 
 // The environment text (one JSON object of strings) with every value redacted

@@ -108,6 +108,14 @@ SystemProxyMonitor::~SystemProxyMonitor()
         m_instance = nullptr;
 }
 
+QList<QByteArray> SystemProxyMonitor::environmentVariables()
+{
+    QList<QByteArray> names;
+    for (const char *name : kEnvironmentVariables)
+        names.append(QByteArray(name));
+    return names;
+}
+
 QVariantMap SystemProxyMonitor::getEnvironment() const
 {
     QVariantMap environment;

@@ -4,6 +4,8 @@
 
 #include "proxy/manual_proxy_config.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QMap>
 #include <QObject>
 #include <QStringList>
@@ -21,6 +23,9 @@ public:
 
     explicit SystemProxyMonitor(QObject *parent);
     ~SystemProxyMonitor() override;
+
+    // The names of the seven proxy variables the monitor writes.
+    static QList<QByteArray> environmentVariables();
 
     // The seven proxy variables as the environment holds them now; an unset
     // one is a null QString.

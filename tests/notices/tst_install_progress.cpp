@@ -10,6 +10,9 @@
 #include <QJsonObject>
 #include <QtTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 const QString kAppId = QStringLiteral("orvane-app-store");
@@ -55,6 +58,23 @@ bool writeScript(const QString &path)
     return file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
+bool setOwner(const QString &path, uid_t uid)
+{
+    return ::lchown(QFile::encodeName(path).constData(), uid, uid) == 0;
+}
+
+bool setMode(const QString &path, mode_t mode)
+{
+    return ::chmod(QFile::encodeName(path).constData(), mode) == 0;
+}
+
+QString refusal(const QString &package, const QString &fault)
+{
+    return QStringLiteral("W \"Package %1 run.sh refused, skip creating bottle: %2\"").arg(package, fault);
+}
+
+constexpr uid_t kNobody = 65534;
+
 } // namespace
 
 class InstallProgressTest : public QObject
@@ -65,6 +85,7 @@ private Q_SLOTS:
     void initTestCase();
     void installProgress_data();
     void installProgress();
+    void appsDirectoryWritable();
 
 private:
     bool invoke(const QString &id, const QString &package, int state, int total, int progress,
@@ -106,6 +127,34 @@ void InstallProgressTest::initTestCase()
     QVERIFY(QFileInfo::exists(scriptOf(QStringLiteral("good/../good"))));
     // A directory where the script should be is no script.
     QVERIFY(QDir().mkpath(scriptOf(QStringLiteral("hollow"))));
+
+    // Trees another user could change between the check and the start, or
+    // that run something else than root's own script.
+    const QString foreign = tmp + QStringLiteral("/foreign-run.sh");
+    QVERIFY(writeScript(foreign) && setOwner(foreign, kNobody));
+    QVERIFY(QDir().mkpath(kApps + QStringLiteral("/linked-script/files")));
+    QVERIFY(QFile::link(foreign, scriptOf(QStringLiteral("linked-script"))));
+
+    const QString open = tmp + QStringLiteral("/open-package");
+    QVERIFY(writeScript(open + QStringLiteral("/files/run.sh")) && setMode(open, 0777));
+    QVERIFY(QFile::link(open, kApps + QStringLiteral("/linked-package")));
+
+    QVERIFY(writeScript(scriptOf(QStringLiteral("nobody-script"))));
+    QVERIFY(setOwner(scriptOf(QStringLiteral("nobody-script")), kNobody));
+    QVERIFY(setMode(kApps + QStringLiteral("/nobody-script/files"), 0777));
+
+    QVERIFY(writeScript(scriptOf(QStringLiteral("group-writable"))));
+    QVERIFY(setMode(kApps + QStringLiteral("/group-writable/files"), 0775));
+    QVERIFY(writeScript(scriptOf(QStringLiteral("world-writable"))));
+    QVERIFY(setMode(kApps + QStringLiteral("/world-writable"), 0757));
+    QVERIFY(writeScript(scriptOf(QStringLiteral("foreign-package"))));
+    QVERIFY(setOwner(kApps + QStringLiteral("/foreign-package"), kNobody));
+    QVERIFY(writeScript(scriptOf(QStringLiteral("writable-script"))));
+    QVERIFY(setMode(scriptOf(QStringLiteral("writable-script")), 0757));
+    QVERIFY(writeScript(scriptOf(QStringLiteral("not-executable"))));
+    QVERIFY(setMode(scriptOf(QStringLiteral("not-executable")), 0644));
+    QVERIFY(QDir().mkpath(kApps + QStringLiteral("/fifo/files")));
+    QCOMPARE(::mkfifo(QFile::encodeName(scriptOf(QStringLiteral("fifo"))).constData(), 0755), 0);
 
     g_previousHandler = qInstallMessageHandler(recordMessage);
     m_daemon = AppstoreDaemonInterface::instance();
@@ -186,6 +235,39 @@ void InstallProgressTest::installProgress_data()
                        QStringLiteral(R"(W "Package hollow run.sh not found, skip creating bottle")")}
         << "";
 
+    const auto refused = [](const QString &package, const QString &fault) {
+        return QStringList{debugLine(package, 1), refusal(package, fault)};
+    };
+    const auto row = [](const char *name, const QString &package, const QStringList &messages) {
+        QTest::newRow(name) << kAppId << package << 1 << 100 << 100 << briefInfo(package) << messages << "";
+    };
+    row("script a link to another user's file", QStringLiteral("linked-script"),
+        refused(QStringLiteral("linked-script"), scriptOf(QStringLiteral("linked-script")) + " is a symbolic link"));
+    row("package a link to a directory anyone may write", QStringLiteral("linked-package"),
+        refused(QStringLiteral("linked-package"), "/opt/apps/linked-package is a symbolic link"));
+    row("script of nobody in a directory anyone may write", QStringLiteral("nobody-script"),
+        refused(QStringLiteral("nobody-script"), "/opt/apps/nobody-script/files is writable by others"));
+    row("group may write a directory", QStringLiteral("group-writable"),
+        refused(QStringLiteral("group-writable"), "/opt/apps/group-writable/files is writable by others"));
+    row("anyone may write the package directory", QStringLiteral("world-writable"),
+        refused(QStringLiteral("world-writable"), "/opt/apps/world-writable is writable by others"));
+    row("package directory of another user", QStringLiteral("foreign-package"),
+        refused(QStringLiteral("foreign-package"), "/opt/apps/foreign-package is not owned by root"));
+    row("anyone may write the script", QStringLiteral("writable-script"),
+        refused(QStringLiteral("writable-script"), scriptOf(QStringLiteral("writable-script")) + " is writable by others"));
+    row("script not executable", QStringLiteral("not-executable"),
+        refused(QStringLiteral("not-executable"), scriptOf(QStringLiteral("not-executable")) + " is not executable"));
+    row("script a FIFO", QStringLiteral("fifo"),
+        refused(QStringLiteral("fifo"), scriptOf(QStringLiteral("fifo")) + " is not a regular file"));
+
+    // Peer text in a log line is cut at one bound.
+    const QString longName(16384, QLatin1Char('a'));
+    QTest::newRow("long package name cut in the log")
+        << kAppId << longName << 1 << 100 << 100 << briefInfo(longName)
+        << QStringList{debugLine(cutForLog(longName), 1),
+                       QStringLiteral(R"(W Package name refused, skip creating bottle: "%1")").arg(cutForLog(longName))}
+        << "";
+
     for (const QString &unsafe : {QStringLiteral("../../tmp/x"), QStringLiteral("a b"), QStringLiteral("x%1"),
                                   QStringLiteral("x;touch /tmp/owned"), QStringLiteral("good/../good"), m_trapName}) {
         QTest::newRow(qPrintable(QStringLiteral("refused: ") + unsafe))
@@ -218,6 +300,23 @@ void InstallProgressTest::installProgress()
         script = scriptOf(QStringLiteral("good"));
     }
     m_expectedStarts << QStringList{QStringLiteral("-c"), script + QStringLiteral(" -c")};
+    QTRY_COMPARE(startedBash().size(), m_expectedStarts.size());
+    QCOMPARE(startedBash(), m_expectedStarts);
+}
+
+void InstallProgressTest::appsDirectoryWritable()
+{
+    // Not even root's own script runs from an apps directory anyone may write.
+    const QString good = QStringLiteral("good");
+    QVERIFY(setMode(kApps, 0777));
+    g_messages.clear();
+    QVERIFY(invoke(kAppId, good, 1, 1, 1, briefInfo(good)));
+    QVERIFY(setMode(kApps, 0755));
+    QCOMPARE(g_messages, (QStringList{debugLine(good, 1), refusal(good, kApps + " is writable by others")}));
+
+    // Proof of absence, as above.
+    QVERIFY(invoke(kAppId, good, 1, 1, 1, briefInfo(good)));
+    m_expectedStarts << QStringList{QStringLiteral("-c"), scriptOf(good) + QStringLiteral(" -c")};
     QTRY_COMPARE(startedBash().size(), m_expectedStarts.size());
     QCOMPARE(startedBash(), m_expectedStarts);
 }

@@ -230,7 +230,7 @@ def host_value(host, command):
 def host_env(host, name):
     '''The host's value of an environment variable; None when unset.'''
     reply = host_value(host, 'getenv ' + name)
-    return reply[len('set '):] if reply.startswith('set ') else None
+    return reply[len('set '):] if reply == 'set' or reply.startswith('set ') else None
 
 
 class StoppedPluginTest(PluginTestCase):
@@ -254,8 +254,11 @@ class StoppedPluginTest(PluginTestCase):
         # Answered in a later pass of the loop, after the deferred deletions.
         self.assertFalse(host.status()['exported'])
 
-    def test_stopped_plugin_leaves_environment_alone_until_next_start(self):
-        host = self.start_host()
+    def test_stop_gives_the_host_its_environment_back_until_next_start(self):
+        # The host's own proxy variables, one of them set but empty.
+        own = {'http_proxy': 'http://host.example:8000', 'no_proxy': 'host.example', 'ftp_proxy': '',
+               'https_proxy': None, 'SOCKS_SERVER': None, 'all_proxy': None, 'auto_proxy': None}
+        host = self.start_host(env=self.daemon_env(**own))
         self.watch_proxy_settings(host)
         self.settings_changed(host, (PROXY + '.http', 'host', 'proxy.example'), (PROXY + '.http', 'port', '3128'),
                               (PROXY, 'mode', 'manual'))
@@ -263,12 +266,16 @@ class StoppedPluginTest(PluginTestCase):
         first = self.system_daemon.wait_calls('SetSystemProxy', 1)
         self.assertEqual(json.loads(first[0][1])['http_proxy'], 'http://proxy.example:3128')
         self.assertEqual(host_env(host, 'http_proxy'), 'http://proxy.example:3128')
+        self.assertEqual(host_env(host, 'ftp_proxy'), None)
         self.stop(host)
+        for name, value in own.items():
+            self.assertEqual(host_env(host, name), value, name)
 
-        # A manual protocol's key and one of the monitor's own keys.
+        # A manual protocol's key and one of the monitor's own keys: the
+        # stopped plugin writes neither.
         self.settings_changed(host, (PROXY + '.http', 'port', '8080'), (PROXY, 'ignore-hosts', "['intra.example']"))
-        self.assertEqual(host_env(host, 'http_proxy'), 'http://proxy.example:3128')
-        self.assertEqual(host_env(host, 'no_proxy'), 'localhost,127.0.0.0/8,::1')
+        for name, value in own.items():
+            self.assertEqual(host_env(host, name), value, name)
 
         # A new start catches up as a first start does, with one report; the
         # report goes out on the connection a stale one would have used, so
@@ -286,6 +293,10 @@ class StoppedPluginTest(PluginTestCase):
         self.settings_changed(host, (PROXY + '.http', 'port', '8081'))
         self.assertEqual(host_env(host, 'http_proxy'), 'http://proxy.example:8081')
         self.system_daemon.wait_calls('SetSystemProxy', 3)
+        # The second stop, too, gives back what the host had.
+        self.stop(host)
+        for name, value in own.items():
+            self.assertEqual(host_env(host, name), value, name)
         self.assertEqual(host.stop(), 0, host.text())
 
     def settle_host(self, host):

@@ -1,5 +1,6 @@
 #include "dbus/appstore_daemon_interface.h"
 
+#include "dbus/bottle_script.h"
 #include "dbus/bus_thread.h"
 #include "dbus/notice_values.h"
 #include "dbus/system_daemon_interface.h"
@@ -348,7 +349,7 @@ void AppstoreDaemonInterface::slotInstallProgress(const QString &id, const QStri
     const QPair<QString, int> brief = parseAppInfoJson(statusMsg);
     // One pass: a "%1" inside the package name must not take the mode.
     qCDebug(logMain) << QStringLiteral("Package %1 install succeeded, package_mode: %2")
-                            .arg(packageName, QString::number(brief.second));
+                            .arg(cutForLog(packageName), QString::number(brief.second));
     if (brief.first.isEmpty() || brief.second != 1)
         return;
 
@@ -359,12 +360,14 @@ void AppstoreDaemonInterface::slotInstallProgress(const QString &id, const QStri
         return;
     }
 
-    const QString script = QStringLiteral("/opt/apps/%1/files/run.sh").arg(packageName);
-    if (!QFileInfo(script).isFile()) {
+    // Run as the session user: only root's own script, in a tree no one else
+    // can change under it.
+    const BottleScriptStart start = startBottleScript(QStringLiteral("/opt/apps"), packageName);
+    if (start.outcome == BottleScriptStart::NotFound)
         qCWarning(logMain) << QStringLiteral("Package %1 run.sh not found, skip creating bottle").arg(packageName);
-        return;
-    }
-    QProcess::startDetached(QStringLiteral("bash"), {QStringLiteral("-c"), QStringLiteral("%1 -c").arg(script)});
+    else if (start.outcome == BottleScriptStart::Refused)
+        qCWarning(logMain) << QStringLiteral("Package %1 run.sh refused, skip creating bottle: %2")
+                                  .arg(packageName, start.fault);
 }
 
 // ---------------------------------------------------------------------------

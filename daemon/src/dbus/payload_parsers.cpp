@@ -167,19 +167,107 @@ int compareKeys(const char *data, const KeySpan &a, const KeySpan &b)
 // fromJson gives up far less deep than this.
 constexpr size_t kMaxScanDepth = 4096;
 
-// QJsonDocument::fromJson for peer text, refusing what it would leak on as
-// text that does not parse. errorText gets why, or fromJson's "no error".
+// The keys of a text, sorted by object and name, and those of them whose
+// array or object value fromJson drops for a later value of the same key, in
+// text order.
+struct KeyScan
+{
+    std::vector<KeySpan> keys;
+    std::vector<KeySpan> shadowed;
+};
+KeyScan scanKeys(const QByteArray &json);
+
+// Number of U+0000 units a key starts with.
+int leadingNuls(const char *data, const KeySpan &key)
+{
+    KeyUnits units(data + key.begin, data + key.end);
+    int count = 0;
+    char16_t unit;
+    while (units.next(unit) && unit == 0)
+        ++count;
+    return count;
+}
+
+void dropKeysWithPrefix(QJsonValueRef value, const QString &prefix);
+
+void dropKeysWithPrefix(QJsonObject &object, const QString &prefix)
+{
+    for (auto it = object.begin(); it != object.end();) {
+        if (it.key().startsWith(prefix)) {
+            it = object.erase(it);
+        } else {
+            dropKeysWithPrefix(it.value(), prefix);
+            ++it;
+        }
+    }
+}
+
+void dropKeysWithPrefix(QJsonValueRef value, const QString &prefix)
+{
+    if (value.isObject()) {
+        QJsonObject object = value.toObject();
+        dropKeysWithPrefix(object, prefix);
+        value = object;
+    } else if (value.isArray()) {
+        QJsonArray array = value.toArray();
+        for (int i = 0; i < array.size(); ++i)
+            dropKeysWithPrefix(array[i], prefix);
+        value = array;
+    }
+}
+
+// QJsonDocument::fromJson for peer text. Where fromJson would lose the
+// dropped value of a repeated key for good (kJsonKeyGuard), each such key is
+// renamed first, to a name that starts with more U+0000 than any key of the
+// text and so meets no other, and the renamed keys are taken out of the
+// result: what is left is what fromJson gives, a repeated key with its last
+// value. Only the names change, so text that does not parse fails as it
+// would. errorText gets fromJson's error, "no error" included.
 QJsonDocument peerJson(const QByteArray &text, QString *errorText = nullptr)
 {
-    if (jsonHasDuplicateContainerKey(text)) {
-        if (errorText)
-            *errorText = QStringLiteral("duplicate key");
-        return QJsonDocument();
-    }
     QJsonParseError error;
-    QJsonDocument document = QJsonDocument::fromJson(text, &error);
+    KeyScan scan;
+    if (kJsonKeyGuard)
+        scan = scanKeys(text);
+    const std::vector<KeySpan> &shadowed = scan.shadowed;
+    if (shadowed.empty()) {
+        QJsonDocument document = QJsonDocument::fromJson(text, &error);
+        if (errorText)
+            *errorText = error.errorString();
+        return document;
+    }
+
+    // The scan sees every key fromJson reads.
+    int nuls = 0;
+    for (const KeySpan &key : scan.keys)
+        nuls = std::max(nuls, leadingNuls(text.constData(), key));
+    const QString prefix(nuls + 1, QChar(0));
+    const QByteArray escapedPrefix = QByteArrayLiteral("\\u0000").repeated(nuls + 1);
+
+    QByteArray renamed;
+    renamed.reserve(text.size() + int(shadowed.size()) * (escapedPrefix.size() + 12));
+    int copied = 0;
+    int counter = 0;
+    for (const KeySpan &key : shadowed) {
+        renamed.append(text.constData() + copied, key.begin - copied);
+        renamed += escapedPrefix + QByteArray::number(counter++) + '.';
+        copied = key.begin;
+    }
+    renamed.append(text.constData() + copied, text.size() - copied);
+
+    QJsonDocument document = QJsonDocument::fromJson(renamed, &error);
     if (errorText)
         *errorText = error.errorString();
+    if (document.isObject()) {
+        QJsonObject object = document.object();
+        dropKeysWithPrefix(object, prefix);
+        document.setObject(object);
+    } else if (document.isArray()) {
+        QJsonArray array = document.array();
+        for (int i = 0; i < array.size(); ++i)
+            dropKeysWithPrefix(array[i], prefix);
+        document.setArray(array);
+    }
     return document;
 }
 
@@ -191,8 +279,10 @@ QJsonObject objectOrEmpty(const QString &text)
 
 } // namespace
 
-bool jsonHasDuplicateContainerKey(const QByteArray &json)
+namespace {
+KeyScan scanKeys(const QByteArray &json)
 {
+    KeyScan scan;
     // One pass notes every key with its object and whether its value opens a
     // container; sorting then brings the repeats of a key together. Text that
     // is not JSON is read leniently, so that nothing fromJson reads before it
@@ -201,7 +291,7 @@ bool jsonHasDuplicateContainerKey(const QByteArray &json)
     // Without a "[" and with only one "{" in the whole text no value can be a
     // container, and no key can lose one: the common payload skips the pass.
     if (!json.contains('[') && json.count('{') <= 1)
-        return false;
+        return scan;
 
     struct Frame
     {
@@ -209,7 +299,7 @@ bool jsonHasDuplicateContainerKey(const QByteArray &json)
         bool expectingKey;
     };
     std::vector<Frame> frames;
-    std::vector<KeySpan> keys;
+    std::vector<KeySpan> &keys = scan.keys;
     bool anyContainer = false;
     int objects = 0;
     bool pending = false; // a key whose value has not started yet
@@ -253,7 +343,7 @@ bool jsonHasDuplicateContainerKey(const QByteArray &json)
         }
     }
     if (!anyContainer)
-        return false;
+        return scan;
 
     std::sort(keys.begin(), keys.end(), [data](const KeySpan &a, const KeySpan &b) {
         if (a.object != b.object)
@@ -269,9 +359,17 @@ bool jsonHasDuplicateContainerKey(const QByteArray &json)
         const KeySpan &key = keys[i];
         const KeySpan &next = keys[i + 1];
         if (key.container && key.object == next.object && key.hash == next.hash && compareKeys(data, key, next) == 0)
-            return true;
+            scan.shadowed.push_back(key);
     }
-    return false;
+    std::sort(scan.shadowed.begin(), scan.shadowed.end(),
+              [](const KeySpan &a, const KeySpan &b) { return a.begin < b.begin; });
+    return scan;
+}
+} // namespace
+
+bool jsonHasDuplicateContainerKey(const QByteArray &json)
+{
+    return !scanKeys(json).shadowed.empty();
 }
 
 std::optional<_System_Notification_Data> parseSystemNotification(const QString &noticeJson)

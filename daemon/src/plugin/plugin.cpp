@@ -30,6 +30,35 @@ QString g_openedConnection;
 // Released, but the host's loop has not yet come round to deleting them.
 QVector<QPointer<QObject>> g_released;
 
+// The host's own proxy variables as they stood at the start: the monitor
+// writes the user's proxy settings into the environment of the whole process,
+// and the stop gives the host its own values back.
+struct HostVariable
+{
+    QByteArray name;
+    bool set = false;
+    QByteArray value;
+};
+QVector<HostVariable> g_hostProxyEnvironment;
+
+void saveHostProxyEnvironment()
+{
+    g_hostProxyEnvironment.clear();
+    for (const QByteArray &name : SystemProxyMonitor::environmentVariables())
+        g_hostProxyEnvironment.append({name, qEnvironmentVariableIsSet(name.constData()), qgetenv(name.constData())});
+}
+
+void restoreHostProxyEnvironment()
+{
+    for (const HostVariable &variable : qAsConst(g_hostProxyEnvironment)) {
+        if (variable.set)
+            qputenv(variable.name.constData(), variable.value);
+        else
+            qunsetenv(variable.name.constData());
+    }
+    g_hostProxyEnvironment.clear();
+}
+
 void loadTranslation()
 {
     g_translator = new QTranslator;
@@ -108,6 +137,8 @@ __attribute__((visibility("default"))) int NSMRegister(const char *name, void *d
     }
 
     loadTranslation();
+    // Before the service builds the monitor, which fills the variables.
+    saveHostProxyEnvironment();
     g_appstoreDaemon = AppstoreDaemonInterface::instance();
     // Already built by the service: these calls only take hold of them.
     g_proxyMonitor = SystemProxyMonitor::instance();
@@ -122,6 +153,8 @@ __attribute__((visibility("default"))) int NSMUnRegister()
     release(g_translator);
     silence(g_proxyMonitor);
     silence(g_gsettingsWatcher);
+    // Once no settings object of the monitor can write them any more.
+    restoreHostProxyEnvironment();
     release(g_proxyMonitor);
     release(g_gsettingsWatcher);
     return 0;
