@@ -19,9 +19,10 @@
 namespace {
 
 std::atomic<QtMessageHandler> g_next{nullptr};
-// Set while a message is on its way through this handler: an appender that
-// hands on to the handler it replaced would bring the text back here, already
-// made safe.
+// The handler found at the first install (Qt's own): an appender that hands on
+// to the handler it replaced, this one, brings a message back here, already
+// made safe, and it goes on to that one then.
+std::atomic<QtMessageHandler> g_first{nullptr};
 thread_local bool t_handling = false;
 
 // The zone's offset, for the signal handler's lines, which cannot ask for it:
@@ -42,7 +43,9 @@ void logHandler(QtMsgType type, const QMessageLogContext &context, const QString
     if (!next)
         return;
     if (t_handling) {
-        next(type, context, message);
+        const QtMessageHandler first = g_first.load();
+        if (first && first != next)
+            first(type, context, message);
         return;
     }
     t_handling = true;
@@ -137,8 +140,11 @@ int signalSafeTimestamp(char *out, long utcOffset)
 void installLogHandler()
 {
     const QtMessageHandler previous = qInstallMessageHandler(logHandler);
-    if (previous != logHandler)
-        g_next = previous;
+    if (previous == logHandler)
+        return;
+    QtMessageHandler none = nullptr;
+    g_first.compare_exchange_strong(none, previous);
+    g_next = previous;
     noteUtcOffset();
 }
 
