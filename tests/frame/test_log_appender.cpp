@@ -33,6 +33,8 @@ private Q_SLOTS:
     void keepsEachMessageOnOneSafeLine();
     void boundsTheMessage_data();
     void boundsTheMessage();
+    void keepsCredentialsOutOfDBusDumps_data();
+    void keepsCredentialsOutOfDBusDumps();
     void rotatesPastFourMiB();
     void readsJournalStream_data();
     void readsJournalStream();
@@ -160,6 +162,39 @@ void LogAppenderTest::boundsTheMessage()
     QFETCH(int, maxBytes);
     QFETCH(QByteArray, escaped);
     QCOMPARE(escapeForLog(message, maxBytes), escaped);
+}
+
+void LogAppenderTest::keepsCredentialsOutOfDBusDumps_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QByteArray>("category");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("handedOn");
+
+    const QString report = QStringLiteral(
+        R"(QDBusConnectionPrivate(0x7f) sending message (no reply): QDBusMessage(type=MethodCall, )"
+        R"(service="com.home.appstore.daemon", path="/appstore", interface="com.home.appstore.daemon.interface", )"
+        R"(member="SetSystemProxy", signature="", contents=("alice", "{"http_proxy":"http://u:Secret1@h:1"}") ))");
+    const QString redacted = report.left(report.indexOf(QLatin1String("contents="))) + QStringLiteral("contents=(***) )");
+    const QString other = QStringLiteral(
+        R"(QDBusConnectionPrivate(0x7f) sending message: QDBusMessage(type=MethodCall, member="GetNameOwner", )"
+        R"(signature="", contents=("com.home.appstore.daemon") ))");
+    QTest::newRow("Qt's dump of the proxy report") << int(QtDebugMsg) << QByteArray("default") << report << redacted;
+    QTest::newRow("Qt's dump of another message") << int(QtDebugMsg) << QByteArray("default") << other << other;
+    QTest::newRow("the daemon's own line") << int(QtDebugMsg) << QByteArray("com.orvane.app-store.session-daemon")
+                                           << report << report;
+    QTest::newRow("dump with a line break") << int(QtDebugMsg) << QByteArray("default")
+                                            << QString(report).replace(QLatin1String("/appstore"), QLatin1String("/app\nstore"))
+                                            << QString(redacted).replace(QLatin1String("/appstore"), QLatin1String("/app\\nstore"));
+}
+
+void LogAppenderTest::keepsCredentialsOutOfDBusDumps()
+{
+    QFETCH(int, type);
+    QFETCH(QByteArray, category);
+    QFETCH(QString, message);
+    QFETCH(QString, handedOn);
+    QCOMPARE(logMessageText(QtMsgType(type), category.constData(), message), handedOn);
 }
 
 void LogAppenderTest::rotatesPastFourMiB()
