@@ -1,4 +1,5 @@
 #include "nuvixcore/nlogmanager.h"
+#include "nlogmanager_p.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -9,9 +10,10 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <mutex>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,18 +25,26 @@ namespace {
 constexpr qint64 kMaxLogSize = 4 * 1024 * 1024;
 constexpr int kMaxPathBytes = 512;
 
-// The flags and the file descriptor are atomics because writePrepared() reads
-// them from a signal handler, without the mutex.
+// How the console is written without ever blocking the caller.
+enum class ConsoleKind {
+    Plain, // a regular file: writes do not wait
+    Socket, // the journal's stream: send() with MSG_DONTWAIT
+    Reopened, // a pipe or terminal opened again, non-blocking, as consoleFd
+    Polled, // could not be opened again: written only when poll() says it takes data
+};
+
 struct LogState
 {
     std::mutex mutex;
-    std::atomic<bool> console{false};
-    std::atomic<bool> journal{false};
-    std::atomic<bool> file{false};
-    // The file's descriptor number never changes while the file is in use:
-    // rotation puts the new file under the same number.
-    std::atomic<int> fd{-1};
-    std::atomic<long> utcOffset{0};
+    bool console = false;
+    bool journal = false;
+    ConsoleKind consoleKind = ConsoleKind::Plain;
+    int consoleFd = STDERR_FILENO;
+    quint64 consoleDropped = 0;
+    // A line was written in part: the next one starts on a line of its own.
+    bool consoleMidLine = false;
+    bool file = false;
+    int fd = -1;
     int dirFd = -1;
     qint64 size = 0;
     QByteArray dirPath;
@@ -73,8 +83,10 @@ const char *priorityPrefix(QtMsgType type)
     return "<5>";
 }
 
-void writeRaw(int fd, const char *p, size_t left)
+void writeAll(int fd, const QByteArray &data)
 {
+    const char *p = data.constData();
+    size_t left = static_cast<size_t>(data.size());
     while (left > 0) {
         const ssize_t n = ::write(fd, p, left);
         if (n < 0) {
@@ -87,15 +99,103 @@ void writeRaw(int fd, const char *p, size_t left)
     }
 }
 
-void writeAll(int fd, const QByteArray &data)
+// Bytes of data the console took now, without waiting; -1 when it took none.
+ssize_t consoleWriteSome(const LogState &s, const char *data, size_t size)
 {
-    writeRaw(fd, data.constData(), static_cast<size_t>(data.size()));
+    for (;;) {
+        ssize_t n = -1;
+        switch (s.consoleKind) {
+        case ConsoleKind::Socket:
+            n = ::send(s.consoleFd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+            break;
+        case ConsoleKind::Polled: {
+            struct pollfd p = {s.consoleFd, POLLOUT, 0};
+            if (::poll(&p, 1, 0) != 1 || !(p.revents & POLLOUT))
+                return -1;
+            // A pipe that has room takes a line of up to PIPE_BUF bytes whole.
+            n = ::write(s.consoleFd, data, qMin(size, size_t(PIPE_BUF)));
+            break;
+        }
+        case ConsoleKind::Plain:
+        case ConsoleKind::Reopened:
+            n = ::write(s.consoleFd, data, size);
+            break;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n;
+    }
+}
+
+// The whole text, or as much as the console takes now; true when it took all.
+bool consoleWrite(LogState &s, const QByteArray &text)
+{
+    const char *p = text.constData();
+    size_t left = static_cast<size_t>(text.size());
+    while (left > 0) {
+        const ssize_t n = consoleWriteSome(s, p, left);
+        if (n <= 0) {
+            if (left != static_cast<size_t>(text.size()))
+                s.consoleMidLine = true;
+            return false;
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Holds the mutex, but never waits on the console: what it cannot take now
+// is counted, and said before the next line it takes.
+void writeConsoleLocked(LogState &s, QtMsgType type, const QByteArray &line)
+{
+    const QByteArray head = s.journal ? LogText::journalPrefix(type) : QByteArray();
+    if (s.consoleMidLine) {
+        if (!consoleWrite(s, "\n")) {
+            ++s.consoleDropped;
+            return;
+        }
+        s.consoleMidLine = false;
+    }
+    if (s.consoleDropped > 0) {
+        const QByteArray said = (s.journal ? LogText::journalPrefix(QtWarningMsg) : QByteArray())
+            + LogText::droppedLinesText(s.consoleDropped) + '\n';
+        if (!consoleWrite(s, said)) {
+            ++s.consoleDropped;
+            return;
+        }
+        s.consoleDropped = 0;
+    }
+    if (!consoleWrite(s, head + line))
+        ++s.consoleDropped;
+}
+
+// The stand-in's own line names a path from the environment: its control
+// bytes are written as "\xHH", and it is cut at maxBytes.
+QByteArray printablePath(const QByteArray &path, int maxBytes)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    QByteArray out;
+    for (const char c : path.left(maxBytes)) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7f)
+            out += QByteArray("\\x") + hex[u >> 4] + hex[u & 0xf];
+        else
+            out += c;
+    }
+    if (path.size() > maxBytes)
+        out += " [cut: " + QByteArray::number(path.size() - maxBytes) + " bytes]";
+    return out;
 }
 
 void complain(const QByteArray &path, const QByteArray &reason)
 {
-    const QByteArray line = "Cannot open log file " + LogText::escapeMessage(path, kMaxPathBytes) + ": " + reason + '\n';
-    writeAll(STDERR_FILENO, state().journal ? priorityPrefix(QtWarningMsg) + line : line);
+    LogState &s = state();
+    const QByteArray line = "Cannot open log file " + printablePath(path, kMaxPathBytes) + ": " + reason + '\n';
+    if (s.console)
+        writeConsoleLocked(s, QtWarningMsg, line);
+    else
+        writeAll(STDERR_FILENO, s.journal ? LogText::journalPrefix(QtWarningMsg) + line : line);
 }
 
 // Creates each missing component with mode 0700; an existing one is left as it is.
@@ -133,7 +233,12 @@ int openLogDirectory(const QByteArray &dir, QByteArray *error)
     }
     const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
-        *error = errno == ENOTDIR ? QByteArray("its directory is not a directory") : openError(errno);
+        const int openErrno = errno;
+        struct stat st {};
+        if ((openErrno == ENOTDIR || openErrno == ELOOP) && ::lstat(dir.constData(), &st) == 0 && S_ISLNK(st.st_mode))
+            *error = "its directory is a symbolic link";
+        else
+            *error = openErrno == ENOTDIR ? QByteArray("its directory is not a directory") : openError(openErrno);
         return -1;
     }
     struct stat st {};
@@ -177,7 +282,8 @@ int openLogFileAt(int dirFd, const QByteArray &name, int extraFlags, QByteArray 
 void dropFileLocked(LogState &s)
 {
     s.file = false;
-    ::close(s.fd.exchange(-1));
+    ::close(s.fd);
+    s.fd = -1;
     ::close(s.dirFd);
     s.dirFd = -1;
 }
@@ -209,60 +315,9 @@ void rotateLocked(LogState &s)
     }
 }
 
-QByteArray timestamp(LogState &s)
+QByteArray timestamp()
 {
-    const QDateTime now = QDateTime::currentDateTime();
-    // Kept up to date for the signal handler's lines, which cannot ask for the
-    // zone: the session outlives a change of daylight saving time.
-    s.utcOffset = now.offsetFromUtc();
-    return now.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")).toUtf8();
-}
-
-void rememberUtcOffset(LogState &s)
-{
-    s.utcOffset = QDateTime::currentDateTime().offsetFromUtc();
-}
-
-// "yyyy-MM-dd hh:mm:ss.zzz" from the clock, by arithmetic alone: localtime()
-// is not async-signal-safe. Returns the length written (23).
-int signalSafeTimestamp(char *out, long utcOffset)
-{
-    struct timespec now {};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    const long long local = static_cast<long long>(now.tv_sec) + utcOffset;
-    long long days = local / 86400;
-    long long seconds = local % 86400;
-    if (seconds < 0) {
-        seconds += 86400;
-        --days;
-    }
-    // Civil date from days since 1970-01-01 (proleptic Gregorian calendar).
-    const long long z = days + 719468;
-    const long long era = (z >= 0 ? z : z - 146096) / 146097;
-    const long long doe = z - era * 146097;
-    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const long long mp = (5 * doy + 2) / 153;
-    const long long day = doy - (153 * mp + 2) / 5 + 1;
-    const long long month = mp < 10 ? mp + 3 : mp - 9;
-    const long long year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-
-    const long long fields[] = {year, month, day, seconds / 3600, seconds / 60 % 60, seconds % 60,
-                                now.tv_nsec / 1000000};
-    const int widths[] = {4, 2, 2, 2, 2, 2, 3};
-    const char separators[] = {'-', '-', ' ', ':', ':', '.', '\0'};
-    int at = 0;
-    for (int f = 0; f < 7; ++f) {
-        long long value = fields[f] < 0 ? 0 : fields[f];
-        for (int d = widths[f] - 1; d >= 0; --d) {
-            out[at + d] = static_cast<char>('0' + value % 10);
-            value /= 10;
-        }
-        at += widths[f];
-        if (separators[f])
-            out[at++] = separators[f];
-    }
-    return at;
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")).toUtf8();
 }
 
 QByteArray formatTail(QtMsgType type, const char *category, const char *file, int line, const char *function,
@@ -277,13 +332,14 @@ void messageHandler(QtMsgType type, const QMessageLogContext &context, const QSt
 {
     LogState &s = state();
     const QByteArray tail = formatTail(type, context.category, context.file, context.line, context.function,
-                                       LogText::escapeMessage(message.toUtf8()));
-    const QByteArray stamped = timestamp(s) + ' ' + tail;
+                                       message.toUtf8());
+    const QByteArray stamped = timestamp() + ' ' + tail;
 
     std::lock_guard<std::mutex> lock(s.mutex);
     if (s.console)
-        writeAll(STDERR_FILENO, s.journal ? priorityPrefix(type) + tail : stamped);
+        writeConsoleLocked(s, type, s.journal ? tail : stamped);
     if (s.file) {
+        // A regular file of the user's: the write does not wait on a reader.
         writeAll(s.fd, stamped);
         s.size += stamped.size();
         if (s.size > kMaxLogSize)
@@ -312,84 +368,6 @@ bool stderrIsJournal()
 } // namespace
 
 namespace LogText {
-
-namespace {
-// Whether a backslash before this byte can stay single: it must not be read
-// as the start of an escape, so neither an escape letter nor a byte that is
-// escaped itself may follow. The backslashes of Qt's quoting before a quote
-// thus stay as they are.
-bool keepsBackslash(unsigned char next)
-{
-    return next >= 0x20 && next < 0x7f && !std::strchr("\\nrtxu", next);
-}
-} // namespace
-
-QByteArray escapeMessage(const QByteArray &utf8, int maxBytes)
-{
-    static const char hex[] = "0123456789abcdef";
-    const int size = utf8.size();
-    const auto *in = reinterpret_cast<const unsigned char *>(utf8.constData());
-    QByteArray out;
-    out.reserve(qMin(size, qMax(maxBytes, 0)) + 16);
-    int i = 0;
-    while (i < size) {
-        const unsigned char c = in[i];
-        if (c >= 0x20 && c < 0x7f && c != '\\') {
-            // Plain ASCII goes over in runs.
-            const int room = maxBytes - int(out.size());
-            int end = i + 1;
-            while (end < size && end - i <= room && in[end] >= 0x20 && in[end] < 0x7f && in[end] != '\\')
-                ++end;
-            const int take = qMin(end - i, room);
-            if (take <= 0)
-                break;
-            out.append(utf8.constData() + i, take);
-            i += take;
-            if (i < end)
-                break;
-            continue;
-        }
-        char piece[8];
-        int length = 0;
-        int consumed = 1;
-        if (c == '\\' && !(i + 1 < size && keepsBackslash(in[i + 1]))) {
-            piece[0] = '\\';
-            piece[1] = '\\';
-            length = 2;
-        } else if (c == '\n' || c == '\r' || c == '\t') {
-            piece[0] = '\\';
-            piece[1] = c == '\n' ? 'n' : c == '\r' ? 'r' : 't';
-            length = 2;
-        } else if (c < 0x20 || c == 0x7f) {
-            piece[0] = '\\';
-            piece[1] = 'x';
-            piece[2] = hex[c >> 4];
-            piece[3] = hex[c & 0xf];
-            length = 4;
-        } else if (c == 0xc2 && i + 1 < size && in[i + 1] >= 0x80 && in[i + 1] <= 0x9f) {
-            // C1 controls such as CSI (U+009B) act on terminals too.
-            std::memcpy(piece, "\\u00", 4);
-            piece[4] = hex[in[i + 1] >> 4];
-            piece[5] = hex[in[i + 1] & 0xf];
-            length = 6;
-            consumed = 2;
-        } else {
-            // A whole UTF-8 sequence at once, so that a cut never splits a character.
-            const int expected = c >= 0xf0 && c < 0xf8 ? 4 : c >= 0xe0 && c < 0xf0 ? 3 : c >= 0xc0 && c < 0xe0 ? 2 : 1;
-            while (consumed < expected && i + consumed < size && (in[i + consumed] & 0xc0) == 0x80)
-                ++consumed;
-            std::memcpy(piece, in + i, static_cast<size_t>(consumed));
-            length = consumed;
-        }
-        if (out.size() + length > maxBytes)
-            break;
-        out.append(piece, length);
-        i += consumed;
-    }
-    if (i < size)
-        out += " [cut: " + QByteArray::number(size - i) + " bytes]";
-    return out;
-}
 
 QByteArray journalPrefix(QtMsgType type)
 {
@@ -420,11 +398,9 @@ bool parseJournalStream(const QByteArray &text, quint64 *device, quint64 *inode)
     return true;
 }
 
-QByteArray formatLine(QtMsgType type, bool journal, const QByteArray &timestamp, const char *category,
-                      const char *file, int line, const char *function, const QByteArray &message)
+QByteArray droppedLinesText(quint64 count)
 {
-    const QByteArray tail = formatTail(type, category, file, line, function, escapeMessage(message));
-    return journal ? priorityPrefix(type) + tail : timestamp + ' ' + tail;
+    return QByteArray::number(count) + " lines not written to the console: it took none for a while";
 }
 
 } // namespace LogText
@@ -434,8 +410,27 @@ void NLogManager::registerConsoleAppender()
     LogState &s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     s.journal = stderrIsJournal();
+    if (s.consoleKind == ConsoleKind::Reopened)
+        ::close(s.consoleFd);
+    s.consoleFd = STDERR_FILENO;
+    s.consoleKind = ConsoleKind::Plain;
+    struct stat st {};
+    if (::fstat(STDERR_FILENO, &st) == 0 && S_ISSOCK(st.st_mode)) {
+        s.consoleKind = ConsoleKind::Socket;
+    } else if (::fstat(STDERR_FILENO, &st) == 0 && !S_ISREG(st.st_mode)) {
+        // O_NONBLOCK on standard error itself would reach every process that
+        // shares it (the shell, the children); a description of our own does
+        // not. A pipe whose reader has gone cannot be opened again (ENXIO):
+        // it only ever fails, which does not wait either.
+        const int fd = ::open("/proc/self/fd/2", O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd >= 0) {
+            s.consoleFd = fd;
+            s.consoleKind = ConsoleKind::Reopened;
+        } else {
+            s.consoleKind = ConsoleKind::Polled;
+        }
+    }
     s.console = true;
-    rememberUtcOffset(s);
     installHandlerLocked(s);
 }
 
@@ -481,48 +476,7 @@ void NLogManager::registerFileAppender()
     s.name = name;
     s.fd = fd;
     s.file = true;
-    rememberUtcOffset(s);
     installHandlerLocked(s);
-}
-
-QByteArray NLogManager::prepareMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    LogState &s = state();
-    rememberUtcOffset(s);
-    return formatTail(type, context.category, context.file, context.line, context.function,
-                      LogText::escapeMessage(message.toUtf8()));
-}
-
-void NLogManager::writePrepared(QtMsgType type, const char *prepared, size_t tailSize)
-{
-    LogState &s = state();
-    // One write per target, so that the line is not torn by another writer.
-    char line[1024];
-    char stamp[32];
-    const int stampSize = signalSafeTimestamp(stamp, s.utcOffset);
-    stamp[stampSize] = ' ';
-
-    auto put = [&](int fd, const char *head, size_t headSize) {
-        if (headSize + tailSize <= sizeof line) {
-            std::memcpy(line, head, headSize);
-            std::memcpy(line + headSize, prepared, tailSize);
-            writeRaw(fd, line, headSize + tailSize);
-        } else {
-            writeRaw(fd, head, headSize);
-            writeRaw(fd, prepared, tailSize);
-        }
-    };
-    if (s.console) {
-        if (s.journal) {
-            const char *prefix = priorityPrefix(type);
-            put(STDERR_FILENO, prefix, std::strlen(prefix));
-        } else {
-            put(STDERR_FILENO, stamp, size_t(stampSize) + 1);
-        }
-    }
-    const int fd = s.fd;
-    if (s.file && fd >= 0)
-        put(fd, stamp, size_t(stampSize) + 1);
 }
 
 } // namespace Core

@@ -1,5 +1,7 @@
 #include "nuvixcore/nsysinfo.h"
+#include "nsysinfo_p.h"
 
+#include <QByteArray>
 #include <QFile>
 #include <QString>
 
@@ -20,7 +22,7 @@ int NSysInfo::veskEditionType()
     return editionTypeFromOsRelease(file.read(64 * 1024));
 }
 
-int NSysInfo::editionTypeFromOsRelease(const QByteArray &osRelease)
+int editionTypeFromOsRelease(const QByteArray &osRelease)
 {
     static const QByteArray field("NUVIX_EDITION_TYPE=");
     const QList<QByteArray> lines = osRelease.split('\n');

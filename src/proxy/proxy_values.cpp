@@ -1,5 +1,7 @@
 #include "proxy/proxy_values.h"
 
+#include "logrules/log_text.h"
+
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -10,16 +12,12 @@
 namespace {
 const QString kRedacted = QStringLiteral("***");
 
-bool isControlCharacter(QChar c)
-{
-    const ushort u = c.unicode();
-    // C0, DEL and C1, and the two Unicode line breaks some readers honour.
-    return u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029;
-}
-
+// Bypass entries, hosts and the automatic configuration URL are refused for
+// what would break or reorder a log line: they are logged, and other programs
+// read them from the environment.
 bool holdsControlCharacter(const QString &text)
 {
-    return std::any_of(text.cbegin(), text.cend(), isControlCharacter);
+    return holdsUnsafeForLog(text);
 }
 
 bool isAsciiAlnum(QChar c)

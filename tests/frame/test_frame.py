@@ -9,8 +9,9 @@ import tempfile
 import unittest
 import xml.etree.ElementTree as ET
 
-from orvane_testlib import (DaemonTestCase, SESSION_NAME, SYSTEM_DAEMON_IFACE, TMPDIR, DAEMON, needs,
-                            HARNESS_DIR, wait_until, name_has_owner, wait_for_daemon)
+from orvane_testlib import (DaemonTestCase, FaultPeer, SESSION_NAME, SYSTEM_DAEMON_NAME, SYSTEM_DAEMON_PATH,
+                            SYSTEM_DAEMON_IFACE, TMPDIR, DAEMON, needs, HARNESS_DIR, wait_until, name_has_owner,
+                            wait_for_daemon)
 
 import dbus.bus
 
@@ -76,11 +77,26 @@ class SessionObjectTest(DaemonTestCase):
 
 class TerminationTest(DaemonTestCase):
     def test_signals_end_the_loop_with_status_zero(self):
-        for sig in (signal.SIGTERM, signal.SIGINT):
-            with self.subTest(signal=sig.name):
+        # A burst of signals, as a supervisor that repeats itself sends, while
+        # the main thread waits on a system daemon that never answers: one
+        # line all the same, since quit is asked only once.
+        for sig, sent in ((signal.SIGTERM, 1), (signal.SIGINT, 1), (signal.SIGTERM, 600)):
+            with self.subTest(signal=sig.name, sent=sent):
                 daemon = self.start_daemon()
+                if sent > 1:
+                    peer = FaultPeer(True, SYSTEM_DAEMON_NAME, log_name='hung-system-daemon')
+                    self.addCleanup(peer.stop)
+                    peer.emit(SYSTEM_DAEMON_PATH, SYSTEM_DAEMON_IFACE, 'sigLocalAppsUpgradeNotify', 'as',
+                              ['{"package_name": "a", "name": "A"}'])
+                    peer.wait_calls('Get', 1)
+                for _ in range(sent):
+                    try:
+                        os.kill(daemon.pid, sig)
+                    except ProcessLookupError:
+                        break
                 self.assertEqual(daemon.stop(sig), 0, daemon.text())
-                self.assertEqual(len(daemon.lines('"SIGNAL %d recv, exit"' % sig)), 1, daemon.text())
+                self.assertEqual(len(daemon.lines('"SIGNAL %d recv, exit"' % sig)), 1,
+                                 '%d lines' % len(daemon.lines('"SIGNAL %d recv, exit"' % sig)))
                 wait_until(lambda: not name_has_owner(self.session_bus, SESSION_NAME), message='name released')
 
 
@@ -88,13 +104,22 @@ class AbortTest(DaemonTestCase):
     '''SIGABRT, sent from outside or raised by abort() inside the process; the
     preloaded library turns SIGUSR1 into a call of abort().'''
 
+    SITE = r'\[(\S+:\d+)\] \[([^]]+)\] "SIGNAL \d+ recv, exit"$'
+
     def test_abort_line_is_written(self):
+        # The call site every termination line names, the abort line included.
+        reference = self.start_daemon()
+        self.assertEqual(reference.stop(signal.SIGTERM), 0, reference.text())
+        site = re.search(self.SITE, reference.lines('SIGNAL 15 recv, exit')[0]).groups()
+        # After abort() the event loop never runs again: the handler writes the
+        # line to standard error itself, and the log file, which only the
+        # toolkit's appender reaches, goes without it.
         cases = [
-            ('kill', None, 0, True),
-            ('abort', None, -signal.SIGABRT, True),
-            ('abort', '*.debug=false', -signal.SIGABRT, False),
+            ('kill', None, 0, True, True),
+            ('abort', None, -signal.SIGABRT, True, False),
+            ('abort', '*.debug=false', -signal.SIGABRT, False, False),
         ]
-        for how, rules, status, shown in cases:
+        for how, rules, status, shown, filed in cases:
             with self.subTest(how=how, rules=rules):
                 state = tempfile.mkdtemp(dir=TMPDIR, prefix='abort-state-')
                 env = self.daemon_env(XDG_STATE_HOME=state, QT_LOGGING_RULES=rules,
@@ -113,8 +138,10 @@ class AbortTest(DaemonTestCase):
                            r'\[\S+:\d+\] \[[^]]+\] "SIGNAL 6 recv, exit"$')
                 self.assertEqual(len(console), 1, daemon.text())
                 self.assertRegex(console[0], pattern)
-                self.assertEqual(len(in_file), 1, in_file)
-                self.assertRegex(in_file[0], pattern)
+                self.assertEqual(re.search(self.SITE, console[0]).groups(), site)
+                self.assertEqual(len(in_file), 1 if filed else 0, in_file)
+                if filed:
+                    self.assertRegex(in_file[0], pattern)
                 wait_until(lambda: not name_has_owner(self.session_bus, SESSION_NAME), message='name released')
 
 
@@ -199,7 +226,15 @@ class LogFileTest(DaemonTestCase):
 
     def test_planted_log_paths_are_refused(self):
         victim_text = 'export SECRET=1\n'
-        for case in ('symlink', 'foreign file', 'hard link', 'directory symlink', 'foreign directory', 'fifo'):
+        reasons = {
+            'symlink': 'a symbolic link is in its place',
+            'foreign file': "not a regular file of the user's own",
+            'hard link': "not a regular file of the user's own",
+            'directory symlink': 'its directory is a symbolic link',
+            'foreign directory': 'its directory does not belong to the user',
+            'fifo': 'not a regular file',
+        }
+        for case, reason in reasons.items():
             with self.subTest(case=case):
                 state = tempfile.mkdtemp(dir=TMPDIR, prefix='planted-')
                 directory = os.path.join(state, 'orvane')
@@ -228,7 +263,9 @@ class LogFileTest(DaemonTestCase):
                 self.call_instance()
                 daemon.wait_log(STARTED)
                 self.assertEqual(daemon.stop(), 0, daemon.text())
-                self.assertEqual(len(daemon.lines('^Cannot open log file ')), 1, daemon.text())
+                refused = daemon.lines('^Cannot open log file ')
+                self.assertEqual(len(refused), 1, daemon.text())
+                self.assertTrue(refused[0].endswith(': ' + reason), refused[0])
                 with open(victim) as f:
                     self.assertEqual(f.read(), victim_text)
                 if case == 'fifo':
@@ -274,6 +311,100 @@ class LogFileTest(DaemonTestCase):
         self.call_instance()
         daemon.wait_log(STARTED)
         self.assertEqual(len(daemon.lines('Cannot open log file')), 1, daemon.text())
+
+
+class ConsoleTest(DaemonTestCase):
+    '''Standard error as a pipe that a log collector reads, or stops reading.
+    The log file goes on either way.'''
+
+    def start_on_pipe(self, state):
+        reader, writer = os.pipe()
+        env = self.daemon_env(XDG_STATE_HOME=state)
+        proc = subprocess.Popen([DAEMON], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=writer)
+        os.close(writer)
+        self.addCleanup(lambda: proc.poll() is not None or (proc.kill(), proc.wait()))
+        wait_until(lambda: proc.poll() is not None or name_has_owner(self.session_bus, SESSION_NAME), 30,
+                   'the program to own its name')
+        self.settle()
+        return proc, reader
+
+    def file_lines(self, state, pattern):
+        with open(os.path.join(state, 'orvane', LOG_NAME), errors='replace') as f:
+            return [l for l in f.read().splitlines() if re.search(pattern, l)]
+
+    def instance_calls(self, count, timeout):
+        obj = self.session_bus.get_object(SESSION_NAME, '/com/orvane/appstore/daemon')
+        for _ in range(count):
+            obj.Instance(dbus_interface=SESSION_NAME, timeout=timeout)
+
+    def test_console_whose_reader_has_gone(self):
+        state = tempfile.mkdtemp(dir=TMPDIR, prefix='gone-reader-')
+        proc, reader = self.start_on_pipe(state)
+        os.close(reader)
+        self.instance_calls(3, 10)
+        wait_until(lambda: len(self.file_lines(state, STARTED)) == 3, message='three lines in the file')
+        self.assertIsNone(proc.poll(), 'the program died of its console')
+        proc.send_signal(signal.SIGTERM)
+        self.assertEqual(proc.wait(10), 0)
+        self.assertEqual(len(self.file_lines(state, 'SIGNAL 15 recv, exit')), 1)
+
+    def test_console_nobody_reads(self):
+        calls = 600  # far beyond what a pipe holds
+        state = tempfile.mkdtemp(dir=TMPDIR, prefix='unread-console-')
+        proc, reader = self.start_on_pipe(state)
+        self.instance_calls(calls, 5)
+        wait_until(lambda: len(self.file_lines(state, STARTED)) == calls, message='every line in the file')
+        # The collector comes back: what was dropped is counted before the
+        # next line.
+        os.set_blocking(reader, False)
+        console = b''
+        while True:
+            try:
+                chunk = os.read(reader, 65536)
+            except BlockingIOError:
+                break
+            console += chunk
+        self.instance_calls(1, 5)
+        proc.send_signal(signal.SIGTERM)
+        self.assertEqual(proc.wait(5), 0)
+        os.set_blocking(reader, True)
+        with os.fdopen(reader, 'rb') as f:
+            console += f.read()
+        lines = console.decode('utf-8', 'replace').splitlines()
+        dropped = [i for i, l in enumerate(lines) if 'lines not written to the console' in l]
+        self.assertEqual(len(dropped), 1, lines[-5:])
+        count = int(re.search(r'(\d+) lines not written to the console', lines[dropped[0]]).group(1))
+        shown = [l for l in lines[:dropped[0]] if STARTED in l]
+        self.assertGreaterEqual(count, calls - len(shown))
+        self.assertIn(STARTED, lines[dropped[0] + 1])
+        self.assertTrue(lines[-1].endswith('"SIGNAL 15 recv, exit"'), lines[-3:])
+        self.assertEqual(len(self.file_lines(state, 'SIGNAL 15 recv, exit')), 1)
+
+
+class DBusDumpTest(DaemonTestCase):
+    '''QDBUS_DEBUG makes Qt dump every message it sends, SetSystemProxy with
+    the proxy's credentials among them.'''
+
+    def test_dump_keeps_proxy_credentials_out_of_the_log(self):
+        for key, value in (('mode', "'manual'"),):
+            self.gsettings('set', 'com.orvane.wrap.gnome.system.proxy', key, value.strip("'"))
+        for key, value in (('host', 'proxy.corp'), ('port', '3128'), ('use-authentication', 'true'),
+                           ('authentication-user', 'alice'), ('authentication-password', 'Secret1')):
+            self.gsettings('set', 'com.orvane.wrap.gnome.system.proxy.http', key, value)
+        system_daemon = self.start_system_daemon()
+        state = tempfile.mkdtemp(dir=TMPDIR, prefix='dbus-dump-')
+        daemon = self.start_daemon(env=self.daemon_env(QDBUS_DEBUG='1', XDG_STATE_HOME=state))
+        report = system_daemon.wait_calls('SetSystemProxy', 1)[0]
+        self.assertIn('Secret1', report[1])  # the system daemon gets it
+        self.assertEqual(daemon.stop(), 0)
+        with open(os.path.join(state, 'orvane', LOG_NAME), errors='replace') as f:
+            in_file = f.read()
+        # Qt did dump its messages, and the proxy report is among them.
+        self.assertIn('SetSystemProxy', in_file)
+        for text in (in_file, daemon.text()):
+            self.assertNotIn('Secret1', text)
+            self.assertNotIn('alice', text)
 
 
 class TranslationTest(DaemonTestCase):

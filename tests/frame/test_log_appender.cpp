@@ -1,5 +1,11 @@
-// The toolkit's appenders: place, modes, line format and rotation of the file;
-// what reaches the console, and its form when the console is the journal.
+// The stand-in toolkit's appenders behind the program's log handler: place,
+// modes, line format and rotation of the file; what reaches the console, and
+// its form when the console is the journal; the escaping and cutting that the
+// handler does before any appender sees a message.
+#include "logrules/log_text.h"
+#include "util/log_handler.h"
+
+#include <nlogmanager_p.h>
 #include <nuvixcore/nlogmanager.h>
 
 #include <QCoreApplication>
@@ -27,6 +33,8 @@ private Q_SLOTS:
     void keepsEachMessageOnOneSafeLine();
     void boundsTheMessage_data();
     void boundsTheMessage();
+    void keepsCredentialsOutOfDBusDumps_data();
+    void keepsCredentialsOutOfDBusDumps();
     void rotatesPastFourMiB();
     void readsJournalStream_data();
     void readsJournalStream();
@@ -52,6 +60,7 @@ void LogAppenderTest::initTestCase()
     QVERIFY(!QFileInfo::exists(m_dir));
     // File only: the console would be flooded by the rotation test.
     Nuvix::Core::NLogManager::registerFileAppender();
+    installLogHandler();
 }
 
 void LogAppenderTest::writesLinesToPrivateFile()
@@ -86,30 +95,43 @@ QByteArray LogAppenderTest::fileTail(qint64 from) const
 void LogAppenderTest::keepsEachMessageOnOneSafeLine_data()
 {
     QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("quoted");
     QTest::addColumn<QByteArray>("written");
 
-    QTest::newRow("terminal control sequences") << QStringLiteral("\x1b[2J\x1b[31mred\x07")
-                                                << QByteArray(R"(\x1b[2J\x1b[31mred\x07)");
-    QTest::newRow("newline apart from backslash-n") << QStringLiteral("a\nb\\nc") << QByteArray(R"(a\nb\\nc)");
-    QTest::newRow("backslash before a newline") << QStringLiteral("a\\\n") << QByteArray(R"(a\\\n)");
-    QTest::newRow("backslash before an escape letter") << QStringLiteral(R"(\x1b \u009b \t \r \\)")
-                                                       << QByteArray(R"(\\x1b \\u009b \\t \\r \\\\)");
-    QTest::newRow("quoting backslashes stay") << QStringLiteral(R"("{\"a\": 1}" C:\dir\)")
-                                              << QByteArray(R"("{\"a\": 1}" C:\dir\\)");
-    QTest::newRow("tab, carriage return, backspace") << QStringLiteral("a\tb\rc\bd") << QByteArray(R"(a\tb\rc\x08d)");
-    QTest::newRow("NUL and DEL") << QString::fromUtf8("a\0b\x7f", 4) << QByteArray(R"(a\x00b\x7f)");
-    QTest::newRow("C1 control") << (QChar(0x9b) + QStringLiteral("2J")) << QByteArray(R"(\u009b2J)");
-    QTest::newRow("other text stays") << QStringLiteral("Grüße ✓ [x] \"q\"")
-                                      << QByteArray("Grüße ✓ [x] \"q\"");
+    QTest::newRow("terminal control sequences") << QStringLiteral("\x1b[2J\x1b[31mred\x07") << false
+                                                << QByteArray(R"(\x1B[2J\x1B[31mred\x07)");
+    QTest::newRow("raw newline") << QStringLiteral("a\nb") << false << QByteArray(R"(a\nb)");
+    QTest::newRow("backslashes of the text stay") << QStringLiteral(R"(\x1b \u009b \t \r \\ C:\dir\)") << false
+                                                  << QByteArray(R"(\x1b \u009b \t \r \\ C:\dir\)");
+    QTest::newRow("quoted value reads as Qt writes it")
+        << QString::fromUtf8("{\"a\": \"x\ty\\\\z\u202e\"}") << true
+        << QByteArray(R"("{\"a\": \"x\ty\\\\z\u202E\"}")");
+    QTest::newRow("tab, carriage return, backspace") << QStringLiteral("a\tb\rc\bd") << false
+                                                     << QByteArray(R"(a\tb\rc\x08d)");
+    QTest::newRow("NUL and DEL") << QString::fromUtf8("a\0b\x7f", 4) << false << QByteArray(R"(a\x00b\x7F)");
+    QTest::newRow("C1 control") << (QChar(0x9b) + QStringLiteral("2J")) << false << QByteArray(R"(\u009B2J)");
+    QTest::newRow("line and paragraph separators") << QString::fromUtf8("a\u2028b\u2029c") << false
+                                                   << QByteArray(R"(a\u2028b\u2029c)");
+    QTest::newRow("line separator in a quoted value") << QString::fromUtf8("a\u2028b") << true
+                                                      << QByteArray(R"("a\u2028b")");
+    QTest::newRow("bidirectional overrides and isolates")
+        << QString::fromUtf8("\u202atxt.\u202eexe\u202c \u2066a\u2067b\u2068c\u2069 \u202b\u202d") << false
+        << QByteArray(R"(\u202Atxt.\u202Eexe\u202C \u2066a\u2067b\u2068c\u2069 \u202B\u202D)");
+    QTest::newRow("other text stays") << QStringLiteral("Grüße ✓ [x] \"q\" \u200f\u2065") << false
+                                      << QString::fromUtf8("Grüße ✓ [x] \"q\" \u200f\u2065").toUtf8();
 }
 
 void LogAppenderTest::keepsEachMessageOnOneSafeLine()
 {
     QFETCH(QString, message);
+    QFETCH(bool, quoted);
     QFETCH(QByteArray, written);
 
     const qint64 before = QFileInfo(m_file).size();
-    qCWarning(logTest).noquote() << message;
+    if (quoted)
+        qCWarning(logTest) << message;
+    else
+        qCWarning(logTest).noquote() << message;
     const QByteArray added = fileTail(before);
     QCOMPARE(added.count('\n'), 1);
     QVERIFY2(added.endsWith("] " + written + '\n'), added.constData());
@@ -119,7 +141,6 @@ void LogAppenderTest::keepsEachMessageOnOneSafeLine()
 
 void LogAppenderTest::boundsTheMessage_data()
 {
-    using Nuvix::Core::LogText::kMaxMessageBytes;
     QTest::addColumn<QByteArray>("message");
     QTest::addColumn<int>("maxBytes");
     QTest::addColumn<QByteArray>("escaped");
@@ -129,9 +150,10 @@ void LogAppenderTest::boundsTheMessage_data()
     QTest::newRow("no character split") << QByteArray("ääää") << 3 << QByteArray("ä [cut: 6 bytes]");
     QTest::newRow("no escape split") << QByteArray("a\n\n") << 4 << QByteArray(R"(a\n [cut: 1 bytes])");
     QTest::newRow("cut after a kept backslash") << QByteArray(R"(a\")") << 2 << QByteArray(R"(a\ [cut: 1 bytes])");
+    QTest::newRow("no \\u escape split") << QString::fromUtf8("a\u2028").toUtf8() << 4 << QByteArray("a [cut: 3 bytes]");
     QTest::newRow("broken UTF-8 passes bytewise") << QByteArray("\xe4x\xff") << 10 << QByteArray("\xe4x\xff");
-    QTest::newRow("default bound") << QByteArray(kMaxMessageBytes + 10, 'x') << kMaxMessageBytes
-                                   << QByteArray(kMaxMessageBytes, 'x') + " [cut: 10 bytes]";
+    QTest::newRow("default bound") << QByteArray(kMaxLogMessageBytes + 10, 'x') << kMaxLogMessageBytes
+                                   << QByteArray(kMaxLogMessageBytes, 'x') + " [cut: 10 bytes]";
 }
 
 void LogAppenderTest::boundsTheMessage()
@@ -139,7 +161,40 @@ void LogAppenderTest::boundsTheMessage()
     QFETCH(QByteArray, message);
     QFETCH(int, maxBytes);
     QFETCH(QByteArray, escaped);
-    QCOMPARE(Nuvix::Core::LogText::escapeMessage(message, maxBytes), escaped);
+    QCOMPARE(escapeForLog(message, maxBytes), escaped);
+}
+
+void LogAppenderTest::keepsCredentialsOutOfDBusDumps_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QByteArray>("category");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("handedOn");
+
+    const QString report = QStringLiteral(
+        R"(QDBusConnectionPrivate(0x7f) sending message (no reply): QDBusMessage(type=MethodCall, )"
+        R"(service="com.home.appstore.daemon", path="/appstore", interface="com.home.appstore.daemon.interface", )"
+        R"(member="SetSystemProxy", signature="", contents=("alice", "{"http_proxy":"http://u:Secret1@h:1"}") ))");
+    const QString redacted = report.left(report.indexOf(QLatin1String("contents="))) + QStringLiteral("contents=(***) )");
+    const QString other = QStringLiteral(
+        R"(QDBusConnectionPrivate(0x7f) sending message: QDBusMessage(type=MethodCall, member="GetNameOwner", )"
+        R"(signature="", contents=("com.home.appstore.daemon") ))");
+    QTest::newRow("Qt's dump of the proxy report") << int(QtDebugMsg) << QByteArray("default") << report << redacted;
+    QTest::newRow("Qt's dump of another message") << int(QtDebugMsg) << QByteArray("default") << other << other;
+    QTest::newRow("the daemon's own line") << int(QtDebugMsg) << QByteArray("com.orvane.app-store.session-daemon")
+                                           << report << report;
+    QTest::newRow("dump with a line break") << int(QtDebugMsg) << QByteArray("default")
+                                            << QString(report).replace(QLatin1String("/appstore"), QLatin1String("/app\nstore"))
+                                            << QString(redacted).replace(QLatin1String("/appstore"), QLatin1String("/app\\nstore"));
+}
+
+void LogAppenderTest::keepsCredentialsOutOfDBusDumps()
+{
+    QFETCH(int, type);
+    QFETCH(QByteArray, category);
+    QFETCH(QString, message);
+    QFETCH(QString, handedOn);
+    QCOMPARE(logMessageText(QtMsgType(type), category.constData(), message), handedOn);
 }
 
 void LogAppenderTest::rotatesPastFourMiB()
@@ -248,6 +303,7 @@ void LogAppenderTest::consoleLineForm()
     ::close(captureFd);
     const qint64 fileBefore = QFileInfo(m_file).size();
     Nuvix::Core::NLogManager::registerConsoleAppender();
+    installLogHandler();
     qCDebug(logTest) << "debug line";
     qCWarning(logTest).noquote() << "warning line\x1b[31m";
     qCCritical(logTest) << "critical line";
@@ -265,7 +321,7 @@ void LogAppenderTest::consoleLineForm()
         QVERIFY2(QRegularExpression(QString::fromLatin1(pattern)).match(QString::fromUtf8(lines.at(i))).hasMatch(),
                  lines.at(i).constData());
     }
-    QVERIFY2(lines.at(1).endsWith(R"(] warning line\x1b[31m)"), lines.at(1).constData());
+    QVERIFY2(lines.at(1).endsWith(R"(] warning line\x1B[31m)"), lines.at(1).constData());
     // The file's form never changes.
     const QByteArray added = fileTail(fileBefore);
     QVERIFY2(QRegularExpression(QStringLiteral(R"(^\d{4}-\d\d-\d\d \S+ \[Debug\] .*\n\S+ \S+ \[Warning\] .*\n\S+ \S+ \[Critical\] .*\n$)"))

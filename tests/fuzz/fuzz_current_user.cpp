@@ -29,5 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     // Peer text quoted in a warning is cut: the line stays bounded whatever came.
     FUZZ_CHECK(line.size() < 6 * kLogQuoteLimit + 200);
+    // What reaches an appender holds nothing that splits or reorders a line.
+    FUZZ_CHECK(!holdsUnsafeForLog(logMessageText(QtWarningMsg, "com.orvane.app-store.session-daemon", line)));
+    FUZZ_CHECK(logName.isEmpty() || !holdsUnsafeForLog(logName));
     return 0;
 }

@@ -1,11 +1,11 @@
 // The os-release text, up to the edition that switches the system notices on.
 #include "fuzz_input.h"
 
-#include <nuvixcore/nsysinfo.h>
+#include <nsysinfo_p.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const int edition = Nuvix::Core::NSysInfo::editionTypeFromOsRelease(fuzzBytes(data, size));
+    const int edition = Nuvix::Core::editionTypeFromOsRelease(fuzzBytes(data, size));
     volatile bool systemNoticesEnabled = edition == 3;
     (void)systemNoticesEnabled;
     return 0;

@@ -81,6 +81,23 @@ class ConnectionTest(PluginTestCase):
         host.wait_log(STARTED)
         self.assertEqual(host.stop(), 0, host.text())
 
+    def test_host_signal_dispositions_stay_as_they_were(self):
+        def dispositions(pid):
+            with open('/proc/%d/status' % pid) as f:
+                return {l.split(':')[0]: l.split()[1] for l in f if l.startswith(('SigIgn:', 'SigCgt:'))}
+        host = self.start_host()
+        host.status()
+        before = dispositions(host.pid)
+        self.assertEqual(host.register('appstore-test'), 0)
+        self.system_daemon.wait_calls('SetSystemProxy', 1)
+        self.session_bus.get_object(host.status()['connection'], OBJECT_PATH,
+                                    introspect=False).Instance(dbus_interface=SESSION_NAME)
+        host.wait_log(STARTED)
+        self.assertEqual(dispositions(host.pid), before)
+        self.assertEqual(host.unregister(), 0)
+        self.assertEqual(dispositions(host.pid), before)
+        self.assertEqual(host.stop(), 0, host.text())
+
     def test_null_empty_or_blank_name_claims_the_well_known_name(self):
         for argument in (None, '""', '" "'):
             with self.subTest(name=argument):

@@ -205,6 +205,11 @@ void ProxyValuesTest::ignoreHosts_data()
         << QStringList{QStringLiteral("tab\t"), QStringLiteral("esc\x1b[31m"), QString::fromUtf8("nel\xc2\x85"),
                        QStringLiteral("del\x7f"), QStringLiteral("kept")}
         << QStringList{"kept"} << 4;
+    // What would reorder a log line: the entry would read as another host.
+    QTest::newRow("bidirectional override and isolate")
+        << QStringList{QString::fromUtf8("evil\u202elpmaxe.com"), QString::fromUtf8("a\u2066b.example"),
+                       QString::fromUtf8("ls\u2028.example"), QStringLiteral("kept")}
+        << QStringList{"kept"} << 3;
     QTest::newRow("longest entry") << QStringList{QString(kMaxIgnoreHostLength, QLatin1Char('h'))}
                                    << QStringList{QString(kMaxIgnoreHostLength, QLatin1Char('h'))} << 0;
     QTest::newRow("entry too long") << QStringList{QString(kMaxIgnoreHostLength + 1, QLatin1Char('h')), "kept"}

@@ -101,6 +101,8 @@ void ServiceParsersTest::loginName_data()
     QTest::newRow("C1 control") << QString::fromUtf8("a\xc2\x9b") << false;
     QTest::newRow("NUL") << QString(QStringLiteral("ab")).insert(1, QChar(0)) << false;
     QTest::newRow("right-to-left override") << QString::fromUtf8("ali\u202ecod.exe") << false;
+    QTest::newRow("line separator") << QString::fromUtf8("ali\u2028ce") << false;
+    QTest::newRow("bidirectional isolate") << QString::fromUtf8("ali\u2067ce") << false;
 }
 
 void ServiceParsersTest::loginName()

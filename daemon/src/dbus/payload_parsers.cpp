@@ -542,37 +542,13 @@ bool isPlausibleLoginName(const QString &name)
     if (name.isEmpty() || name.toUtf8().size() >= LOGIN_NAME_MAX)
         return false;
     for (const QChar c : name) {
-        // Format characters (a bidirectional override, say) would make the
-        // name read differently in a log line than it is.
-        const QChar::Category category = c.category();
-        if (category == QChar::Other_Control || category == QChar::Other_Format || c == QLatin1Char(':')
+        // Format characters (a bidirectional override, an invisible space)
+        // would make the name read differently in a log line than it is.
+        if (isUnsafeForLog(c.unicode()) || c.category() == QChar::Other_Format || c == QLatin1Char(':')
             || c == QLatin1Char('/'))
             return false;
     }
     return true;
-}
-
-QByteArray cutForLog(const QByteArray &text)
-{
-    if (text.size() <= kLogQuoteLimit)
-        return text;
-    int end = kLogQuoteLimit;
-    // Back off over UTF-8 continuation bytes, at most three, so that a
-    // character is never split; other bytes are cut where the limit falls.
-    for (int back = 0; back < 3 && (static_cast<uchar>(text.at(end)) & 0xC0) == 0x80; ++back)
-        --end;
-    if ((static_cast<uchar>(text.at(end)) & 0xC0) == 0x80)
-        end = kLogQuoteLimit;
-    return text.left(end) + "[... cut, " + QByteArray::number(text.size()) + " bytes in all]";
-}
-
-QString cutForLog(const QString &text)
-{
-    // Cheap test first: every QChar takes at least one UTF-8 byte.
-    if (text.size() <= kLogQuoteLimit / 3)
-        return text;
-    const QByteArray bytes = text.toUtf8();
-    return bytes.size() <= kLogQuoteLimit ? text : QString::fromUtf8(cutForLog(bytes));
 }
 
 bool isWaylandSession(const QString &sessionType, const QString &waylandDisplay)

@@ -3,6 +3,8 @@
 // touches a bus, a setting or the log.
 #pragma once
 
+#include "logrules/log_text.h"
+
 #include <QByteArray>
 #include <QPair>
 #include <QString>
@@ -110,16 +112,13 @@ struct CurrentUserAnswer
 CurrentUserAnswer parseCurrentUser(const QByteArray &answer);
 
 // A name that could be a login name: 1 to LOGIN_NAME_MAX - 1 bytes of UTF-8
-// (LOGIN_NAME_MAX counts the terminating NUL), no control character, no ":"
-// (the passwd field separator) and no "/".
+// (LOGIN_NAME_MAX counts the terminating NUL), nothing unsafe for a log line
+// (isUnsafeForLog), no other format character, no ":" (the passwd field
+// separator) and no "/".
 bool isPlausibleLoginName(const QString &name);
 
-// Peer text as it may be quoted in a log line: at most kLogQuoteLimit bytes of
-// its UTF-8 form (never splitting a character), followed by a mark that names
-// the full size when anything was cut.
-constexpr int kLogQuoteLimit = 300;
-QString cutForLog(const QString &text);
-QByteArray cutForLog(const QByteArray &text);
+// cutForLog and kLogQuoteLimit, the bound on peer text in a log line, are in
+// logrules/log_text.h.
 
 // XDG_SESSION_TYPE is "wayland" exactly, or WAYLAND_DISPLAY mentions wayland in any case.
 bool isWaylandSession(const QString &sessionType, const QString &waylandDisplay);

@@ -3,12 +3,14 @@
 #include "dbus/appstore_daemon_interface.h"
 #include "dbus/bus_thread.h"
 #include "util/log_category.h"
+#include "util/log_handler.h"
 #include "util/translation.h"
 
 #include <nuvixcore/nlogmanager.h>
 
 #include <QDBusConnection>
 #include <QDebug>
+#include <QMessageLogContext>
 #include <QSocketNotifier>
 #include <QTranslator>
 
@@ -26,11 +28,12 @@ namespace {
 int g_signalFds[2] = {-1, -1};
 // Set on the byte when the handler has written the line itself.
 constexpr unsigned char kLogged = 0x80;
+pid_t g_pid = 0;
 
-// The SIGABRT line, formatted before the handler is installed. A plain array:
-// it must outlive every object, since abort() can come at any time.
-char g_abortLine[512];
-size_t g_abortLineSize = 0;
+// The line for abort() inside the process, formatted before the handler is
+// installed. Static storage: abort() can come at any time, even while the
+// objects of the program are being destroyed.
+SignalSafeLine g_abortLine;
 // Looked up before the handler is installed: the handler reads no function-
 // local static.
 const QLoggingCategory *g_category = nullptr;
@@ -40,23 +43,36 @@ QString signalText(int sig)
     return QStringLiteral("SIGNAL %1 recv, exit").arg(sig);
 }
 
-void signalHandler(int sig)
+void signalHandler(int sig, siginfo_t *info, void *)
 {
     const int savedErrno = errno;
     unsigned char byte = static_cast<unsigned char>(sig);
     // After abort() the loop never runs again, so the line is written here.
-    if (sig == SIGABRT) {
+    // A SIGABRT sent from outside takes the way of the others.
+    if (sig == SIGABRT && info && info->si_pid == g_pid) {
         if (g_category && g_category->isDebugEnabled())
-            Nuvix::Core::NLogManager::writePrepared(QtDebugMsg, g_abortLine, g_abortLineSize);
+            writeSignalSafeLine(g_abortLine);
         byte |= kLogged;
     }
     [[maybe_unused]] const ssize_t written = ::write(g_signalFds[0], &byte, 1);
     errno = savedErrno;
 }
 
+// Where the termination line is logged; the abort line, which the signal
+// handler writes itself, names the same call site.
+struct QuitSite
+{
+    const char *file;
+    int line;
+    const char *function;
+};
+const QuitSite kQuitSite = {__FILE__, __LINE__, "void quitApp(int)"};
+
 void quitApp(int sig)
 {
-    qCDebug(logMain) << signalText(sig);
+    if (logMain().isDebugEnabled())
+        QMessageLogger(kQuitSite.file, kQuitSite.line, kQuitSite.function, logMain().categoryName()).debug()
+            << signalText(sig);
     QCoreApplication::quit();
 }
 
@@ -64,14 +80,8 @@ void prepareAbortLine()
 {
     QString quoted;
     QDebug(&quoted).nospace() << signalText(SIGABRT);
-    const QMessageLogContext context(__FILE__, __LINE__, Q_FUNC_INFO, logMain().categoryName());
-    const QByteArray line = Nuvix::Core::NLogManager::prepareMessage(QtDebugMsg, context, quoted);
-    // A deep build path may make the line longer than the buffer: cut it, but
-    // keep it a line of its own.
-    g_abortLineSize = static_cast<size_t>(qMin(line.size(), int(sizeof g_abortLine)));
-    std::memcpy(g_abortLine, line.constData(), g_abortLineSize);
-    if (g_abortLineSize > 0)
-        g_abortLine[g_abortLineSize - 1] = '\n';
+    const QMessageLogContext context(kQuitSite.file, kQuitSite.line, kQuitSite.function, logMain().categoryName());
+    prepareSignalSafeLine(&g_abortLine, QtDebugMsg, context, quoted);
     g_category = &logMain();
 }
 
@@ -86,6 +96,9 @@ SessionDaemonApplication::SessionDaemonApplication(int &argc, char **argv)
 
     Nuvix::Core::NLogManager::registerConsoleAppender();
     Nuvix::Core::NLogManager::registerFileAppender();
+    // Registering put the appenders' handler in front: the program's own goes
+    // in front of it again, so that no appender sees an unsafe message.
+    installLogHandler();
 
     AppstoreDaemonInterface::instance();
 
@@ -120,9 +133,13 @@ void SessionDaemonApplication::installSignalHandlers()
         return;
     }
     m_signalNotifier = new QSocketNotifier(g_signalFds[1], QSocketNotifier::Read, this);
-    connect(m_signalNotifier, &QSocketNotifier::activated, this, [] {
+    connect(m_signalNotifier, &QSocketNotifier::activated, this, [this] {
         unsigned char byte = 0;
         while (::read(g_signalFds[1], &byte, 1) == 1) {
+            // A burst of signals asks for one quit; the rest are read and let go.
+            if (m_quitAsked)
+                continue;
+            m_quitAsked = true;
             if (byte & kLogged)
                 QCoreApplication::quit();
             else
@@ -130,10 +147,14 @@ void SessionDaemonApplication::installSignalHandlers()
         }
     });
     prepareAbortLine();
+    g_pid = ::getpid();
 
-    ::signal(SIGINT, signalHandler);
-    ::signal(SIGABRT, signalHandler);
-    ::signal(SIGTERM, signalHandler);
+    struct sigaction action {};
+    action.sa_sigaction = signalHandler;
+    action.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (const int sig : {SIGINT, SIGABRT, SIGTERM})
+        ::sigaction(sig, &action, nullptr);
 }
 
 void SessionDaemonApplication::slotSessionBusDisconnected()

@@ -25,4 +25,5 @@ private:
 
     QTranslator *m_translator = nullptr;
     QSocketNotifier *m_signalNotifier = nullptr;
+    bool m_quitAsked = false;
 };
