@@ -241,10 +241,14 @@ class NotificationServerFaultTest(PeerFaultTestCase):
         owner = self.peer(True, SYSTEM_DAEMON_NAME, log_name='system-daemon')
         daemon, _ = self.launch(self.noticing_env())
         took = self.flood_of_notices(owner, 'unanswered')
-        received = len(hung.calls('Notify'))
-        print('notification server hung: %d notices handled in %.3f s, %d Notify calls reached it'
-              % (self.NOTICES, took, received), flush=True)
-        self.assertGreater(received, 0)
+        # Held while its capabilities go unanswered, then all sent, in order.
+        start = time.monotonic()
+        hung.wait_calls('Notify', self.NOTICES, timeout=10)
+        received = [c[1] for c in hung.calls('Notify')]
+        print('notification server hung: %d notices handled in %.3f s, all %d Notify calls reached it %.3f s later'
+              % (self.NOTICES, took, len(received), time.monotonic() - start), flush=True)
+        self.assertEqual(received, [summary('unanswered %d' % i) for i in range(self.NOTICES)])
+        self.assertEqual(len(hung.calls('GetCapabilities')), 1)
 
         # A server that answers replaces it; the next notice reaches it.
         self.end(hung)
