@@ -4,13 +4,15 @@ time, never stays blocked on a peer, and serves the peer that comes next.'''
 import json
 import os
 import pwd
+import signal
+import subprocess
 import time
 import unittest
 
 import dbus
 
 from orvane_testlib import (DaemonTestCase, FaultPeer, NO_PROXY_TEXT, NOTIFY_NAME, SESSION_NAME,
-                            SYSTEM_DAEMON_NAME, SYSTEM_DAEMON_PATH, SYSTEM_DAEMON_IFACE, LOCK_NAME, answers_within,
+                            SYSTEM_DAEMON_NAME, SYSTEM_DAEMON_PATH, SYSTEM_DAEMON_IFACE, LOCK_NAME, TMPDIR, answers_within,
                             UnknownUser, name_has_owner, wait_until)
 
 ME = pwd.getpwuid(os.getuid()).pw_name
@@ -128,6 +130,91 @@ class SystemDaemonFaultTest(PeerFaultTestCase):
         self.assertEqual(daemon.stop(), 0)
 
 
+    def test_hung_store_costs_one_wait(self):
+        # After one time-out the store counts as unresponsive: the lists that
+        # follow are dropped at once, and a SIGTERM behind them is not held.
+        daemon, _ = self.launch()
+        hung = self.peer(True, SYSTEM_DAEMON_NAME, log_name='hung-system-daemon')
+        hung.wait_calls('SetSystemProxy', 1)
+        for i in range(5):
+            hung.emit(SYSTEM_DAEMON_PATH, SYSTEM_DAEMON_IFACE, 'sigLocalAppsUpgradeNotify', 'as',
+                      [json.dumps({'package_name': 'a%d' % i, 'name': 'A%d' % i})])
+        hung.wait_calls('Get', 1, timeout=EVENT_BOUND)
+        start = time.monotonic()
+        status = daemon.stop(timeout=30)
+        took = time.monotonic() - start
+        print('system daemon hung, five upgrade lists: SIGTERM honoured after %.3f s; the store was sent %d Get '
+              'calls' % (took, len(hung.calls('Get'))), flush=True)
+        self.assertEqual(status, 0)
+        self.assertLess(took, 3.5, 'each upgrade list waited on a store that had already failed to answer')
+        self.assertLessEqual(len(hung.calls('Get')), 2, hung.calls())
+        self.assertEqual(hung.calls('GetConfigByNodeName'), [])
+        self.assertEqual(hung.calls('SetConfigByNodeName'), [])
+
+class StoppedSystemBusFaultTest(PeerFaultTestCase):
+    '''A system bus whose daemon is stopped: connections are accepted by the
+    kernel and never answered. The daemon serves its session meanwhile and
+    brings up its system side once the bus answers.'''
+
+    def setUp(self):
+        super().setUp()
+        self.bus_dir = os.path.join(TMPDIR, 'stopped-bus')
+        os.makedirs(self.bus_dir, exist_ok=True)
+        config = os.path.join(self.bus_dir, 'system.conf')
+        with open(os.path.join(TMPDIR, 'system.conf')) as src, open(config, 'w') as dst:
+            dst.write(src.read().replace(os.path.join(TMPDIR, 'system'), self.bus_dir))
+        self.bus_proc = subprocess.Popen(['dbus-daemon', '--config-file=' + config, '--nofork', '--print-address=1'],
+                                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.address = self.bus_proc.stdout.readline().strip()
+        self.assertTrue(self.address, 'no second system bus')
+        self.bus_proc.send_signal(signal.SIGSTOP)
+        self._address = os.environ['DBUS_SYSTEM_BUS_ADDRESS']
+        self.addCleanup(self.end_bus)
+
+    def end_bus(self):
+        os.environ['DBUS_SYSTEM_BUS_ADDRESS'] = self._address
+        self.bus_proc.send_signal(signal.SIGCONT)
+        self.bus_proc.terminate()
+        self.bus_proc.wait(10)
+        self.bus_proc.stdout.close()
+
+    def launch_on_stopped_bus(self):
+        start = time.monotonic()
+        daemon = self.start_daemon(env=self.daemon_env(DBUS_SYSTEM_BUS_ADDRESS=self.address), wait=False)
+        wait_until(lambda: daemon.proc.poll() is not None or name_has_owner(self.session_bus, SESSION_NAME),
+                   60, 'daemon to own its name')
+        answered = None
+        while answered is None and time.monotonic() - start < 6:
+            try:
+                answered = answers_within(self.session_bus, 6)
+            except dbus.exceptions.DBusException as e:
+                if e.get_dbus_name() != 'org.freedesktop.DBus.Error.UnknownObject':
+                    raise
+                time.sleep(0.02)
+        took = time.monotonic() - start
+        print('system bus stopped: Instance answered %s' % ('after %.3f s' % took if answered is not None
+                                                           else 'not within 6 s'), flush=True)
+        self.assertIsNotNone(answered, 'the daemon answered nothing while the system bus hung')
+        self.assertLess(took, 3.0)
+        return daemon
+
+    def test_signal_while_the_system_bus_hangs(self):
+        daemon = self.launch_on_stopped_bus()
+        start = time.monotonic()
+        status = daemon.stop(timeout=20)
+        took = time.monotonic() - start
+        print('system bus stopped: SIGTERM gave status %s after %.3f s' % (status, took), flush=True)
+        self.assertEqual(status, 0)
+        self.assertLess(took, 2.0)
+
+    def test_system_side_comes_up_when_the_bus_answers(self):
+        daemon = self.launch_on_stopped_bus()
+        self.bus_proc.send_signal(signal.SIGCONT)
+        os.environ['DBUS_SYSTEM_BUS_ADDRESS'] = self.address
+        system_daemon = self.start_system_daemon()
+        self.assertEqual(system_daemon.wait_calls('SetSystemProxy', 1), [[ME, NO_PROXY_TEXT]])
+        self.assertEqual(daemon.stop(), 0)
+
 class NotificationServerFaultTest(PeerFaultTestCase):
     NOTICES = 300
 
@@ -154,10 +241,14 @@ class NotificationServerFaultTest(PeerFaultTestCase):
         owner = self.peer(True, SYSTEM_DAEMON_NAME, log_name='system-daemon')
         daemon, _ = self.launch(self.noticing_env())
         took = self.flood_of_notices(owner, 'unanswered')
-        received = len(hung.calls('Notify'))
-        print('notification server hung: %d notices handled in %.3f s, %d Notify calls reached it'
-              % (self.NOTICES, took, received), flush=True)
-        self.assertGreater(received, 0)
+        # Held while its capabilities go unanswered, then all sent, in order.
+        start = time.monotonic()
+        hung.wait_calls('Notify', self.NOTICES, timeout=10)
+        received = [c[1] for c in hung.calls('Notify')]
+        print('notification server hung: %d notices handled in %.3f s, all %d Notify calls reached it %.3f s later'
+              % (self.NOTICES, took, len(received), time.monotonic() - start), flush=True)
+        self.assertEqual(received, [summary('unanswered %d' % i) for i in range(self.NOTICES)])
+        self.assertEqual(len(hung.calls('GetCapabilities')), 1)
 
         # A server that answers replaces it; the next notice reaches it.
         self.end(hung)

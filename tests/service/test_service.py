@@ -317,5 +317,33 @@ class LoginNameTest(UnknownUser, DaemonTestCase):
                 self.assertEqual(daemon.lines('CurrentUser'), [])
 
 
+    def test_late_answer_fills_the_name(self):
+        # Answered after the start's bounded wait: the start goes on without a
+        # name, then takes the late answer and reports again with it. The
+        # user's own notices are shown from then on.
+        system_daemon = self.start_system_daemon()
+        notifications = self.start_notification_server()
+        lock = self.start_lock_service(current_user=json.dumps({'Name': self.USER}), delay=3)
+        argv, env = self.unknown_user_launch()
+        env['NUVIX_OS_RELEASE'] = self.edition_env(3)
+        start = time.monotonic()
+        daemon = self.start_daemon(env=env, argv=argv, wait=False)
+        first = system_daemon.wait_calls('SetSystemProxy', 1, timeout=15)[0]
+        try:
+            reports = system_daemon.wait_calls('SetSystemProxy', 2, timeout=10)
+        except AssertionError:
+            reports = system_daemon.calls('SetSystemProxy')
+        print('lock service answering after 3 s: reports %s, the last %.2f s after the start'
+              % ([r[0] for r in reports], time.monotonic() - start), flush=True)
+        self.assertEqual(first, ['', NO_PROXY_TEXT])
+        self.assertEqual(reports, [['', NO_PROXY_TEXT], [self.USER, NO_PROXY_TEXT]])
+        system_daemon.emit(SYSTEM_DAEMON_IFACE, 'sigSystemNotificationSent', 's',
+                           [json.dumps({'opt': 1, 'appName': 'mine', 'logname': self.USER})])
+        shown = notifications.wait_calls('Notify', 1)
+        self.assertEqual([c[3] for c in shown], ['"mine" installed successfully'])
+        self.assertEqual(len(lock.calls('CurrentUser')), 1)
+        self.assertEqual(daemon.stop(), 0, daemon.text())
+
+
 if __name__ == '__main__':
     unittest.main()

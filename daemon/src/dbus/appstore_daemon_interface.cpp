@@ -3,6 +3,7 @@
 #include "dbus/bottle_script.h"
 #include "dbus/bus_thread.h"
 #include "dbus/notice_values.h"
+#include "dbus/system_bus_probe.h"
 #include "dbus/system_daemon_interface.h"
 #include "gsettings/gsettings_watcher.h"
 #include "proxy/system_proxy_monitor.h"
@@ -27,6 +28,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QThread>
 #include <QTimer>
 
 #include <malloc.h>
@@ -55,6 +57,17 @@ const QString kUpdatePageUrl = QStringLiteral("appstore://orvane-home-appstore-c
 const QString kNoticeSourceId = QStringLiteral("1e0ef2b9dac84d8b8bef12625170f82f");
 
 constexpr int kTrimDelayMs = 100;
+// The bus daemon answers its first question at once; a stopped one never does.
+constexpr int kSystemBusProbeMs = 250;
+
+// A blocking call that ran out of time, as opposed to an answer (an error
+// reply included).
+bool isTimeOut(const QDBusMessage &reply)
+{
+    return reply.type() == QDBusMessage::ErrorMessage
+        && (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NoReply")
+            || reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.Timeout"));
+}
 
 QString userNameOf(uid_t uid)
 {
@@ -66,8 +79,7 @@ QString userNameOf(uid_t uid)
 // malloc_trim walks the whole heap: made after every event of a burst, it
 // slowed each event as the waiting messages swelled the heap, until a flood
 // left the daemon minutes behind. An event on its own still gets its trim, a
-// burst gets one at its end. The messages of those events are freed by then,
-// so it is also when reading may have to be switched back on.
+// burst gets one at its end.
 void trimHeapSoon()
 {
     static bool pending = false;
@@ -77,7 +89,6 @@ void trimHeapSoon()
     QTimer::singleShot(kTrimDelayMs, [] {
         pending = false;
         malloc_trim(0);
-        resumeBusReading();
     });
 }
 
@@ -104,19 +115,47 @@ AppstoreDaemonInterface::AppstoreDaemonInterface(QObject *parent)
                                    environment.value(QStringLiteral("WAYLAND_DISPLAY")));
 
     initConnections();
+    keepBusReading(this);
 
     // Answers through sigValueChanged at once, so the list is filled before
     // the first upgrade signal can arrive.
     GSettingsWatcher::instance()->getValueAsync(kGSettingsAppStoreSchemaId, kGSettingsAppStorePath,
                                                 QStringLiteral("appsIgnoreUpdates"));
 
+    watchNotificationServer();
+
+    // A system bus that does not answer must not hold the start: the session
+    // side runs meanwhile, and the system side comes up once it answers.
+    auto *probe = new SystemBusProbe(this);
+    if (probe->answersWithin(kSystemBusProbeMs)) {
+        delete probe;
+        bringUpSystemSide();
+        return;
+    }
+    qCWarning(logMain) << "System bus does not answer, waiting for it";
+    connect(probe, &SystemBusProbe::sigAnswered, this, [this, probe] {
+        probe->deleteLater();
+        Guard guard([] { trimHeapSoon(); });
+        qCDebug(logMain) << "System bus answers";
+        bringUpSystemSide();
+    });
+}
+
+void AppstoreDaemonInterface::bringUpSystemSide()
+{
+    noteSystemBusUp();
+    m_systemSideUp = true;
+    if (m_logName.isEmpty())
+        askLockService();
+
     m_daemonInterface = new SystemDaemonInterface(kDaemonService, kDaemonPath, kDaemonInterfaceName,
                                                   QDBusConnection::systemBus(), this);
 
     initDBusConnections();
     watchSystemDaemon();
-    watchNotificationServer();
 
+    // The first report always goes out, with whatever came meanwhile.
+    m_proxyEnvironment.clear();
     slotSystemProxyEnvironmentChanged();
 }
 
@@ -161,42 +200,125 @@ void AppstoreDaemonInterface::watchSystemDaemon()
                                             QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
             [this](const QString &, const QString &, const QString &newOwner) {
+                m_storeUnresponsive = false;
                 if (newOwner.isEmpty())
                     return;
                 reportSystemProxyEnvironment(proxyEnvironmentText(m_proxyEnvironment));
             });
 }
 
+// After one time-out the system daemon counts as unresponsive: an upgrade
+// list then ends at once instead of holding the loop again, until the daemon
+// answers the call sent here, sends a notice or changes owner.
+void AppstoreDaemonInterface::storeTimedOut()
+{
+    m_storeUnresponsive = true;
+    qCWarning(logMain) << "System daemon does not answer, upgrade list dropped";
+    probeStore();
+}
+
+void AppstoreDaemonInterface::probeStore()
+{
+    if (m_storeProbePending || !m_daemonInterface)
+        return;
+    m_storeProbePending = true;
+    QDBusMessage get = QDBusMessage::createMethodCall(kDaemonService, kDaemonPath,
+                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    get << kDaemonInterface << QStringLiteral("LocalUpgradeCheckStatus");
+    auto *pending = new QDBusPendingCallWatcher(m_daemonInterface->connection().asyncCall(get), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *call) {
+        call->deleteLater();
+        m_storeProbePending = false;
+        if (!isTimeOut(call->reply()))
+            m_storeUnresponsive = false;
+    });
+}
+
 void AppstoreDaemonInterface::watchNotificationServer()
 {
     // App names come from packages: a server that reads bodies as markup
-    // must get them escaped. Its capabilities are asked without blocking,
-    // and again from every new owner of its name.
+    // must get them escaped. It is asked when the first notice is due, not at
+    // the start, which would wake (activate) it for nothing; and asked again
+    // when its name changes owner.
+    m_noticeHold = new QTimer(this);
+    m_noticeHold->setSingleShot(true);
+    connect(m_noticeHold, &QTimer::timeout, this, [this] {
+        Guard guard([] { trimHeapSoon(); });
+        // No answer in time: the names go out with nothing any server could
+        // read as markup. A late answer still counts for later notices.
+        m_capabilities = Capabilities::Known;
+        m_markupUnsure = true;
+        releaseNotices();
+    });
     auto *watcher = new QDBusServiceWatcher(kNotifyService, QDBusConnection::sessionBus(),
                                             QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
             [this](const QString &, const QString &, const QString &newOwner) {
                 ++m_capabilitiesQuery;
+                m_capabilities = Capabilities::Unknown;
                 m_bodyMarkup = false;
-                if (!newOwner.isEmpty())
+                m_markupUnsure = false;
+                if (!m_heldNotices.empty() && !newOwner.isEmpty())
                     askNotificationCapabilities();
             });
-    askNotificationCapabilities();
 }
 
 void AppstoreDaemonInterface::askNotificationCapabilities()
 {
+    m_capabilities = Capabilities::Asking;
     const QDBusMessage ask = QDBusMessage::createMethodCall(kNotifyService, kNotifyPath, kNotifyService,
                                                             QStringLiteral("GetCapabilities"));
     auto *pending = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(ask), this);
     const quint64 query = ++m_capabilitiesQuery;
     connect(pending, &QDBusPendingCallWatcher::finished, this, [this, query](QDBusPendingCallWatcher *call) {
         call->deleteLater();
-        const QDBusPendingReply<QStringList> reply = *call;
-        if (query != m_capabilitiesQuery || reply.isError())
+        if (query != m_capabilitiesQuery)
             return;
-        m_bodyMarkup = reply.value().contains(QStringLiteral("body-markup"));
+        Guard guard([] { trimHeapSoon(); });
+        const QDBusPendingReply<QStringList> reply = *call;
+        m_capabilities = Capabilities::Known;
+        // A server that fails to say gets no markup character from a name.
+        m_markupUnsure = reply.isError();
+        m_bodyMarkup = !reply.isError() && reply.value().contains(QStringLiteral("body-markup"));
+        releaseNotices();
     });
+}
+
+// Every notice goes through here, so that notices held for the server's
+// answer keep their order with those that come after it.
+void AppstoreDaemonInterface::sendNotice(std::function<void()> send)
+{
+    if (m_capabilities == Capabilities::Known && m_heldNotices.empty()) {
+        send();
+        return;
+    }
+    m_heldNotices.push_back(std::move(send));
+    if (m_capabilities == Capabilities::Unknown)
+        askNotificationCapabilities();
+    if (!m_noticeHold->isActive())
+        m_noticeHold->start(kCapabilitiesWaitMs);
+}
+
+void AppstoreDaemonInterface::releaseNotices()
+{
+    m_noticeHold->stop();
+    // A notice sent from here could hold again only if the answer were
+    // forgotten meanwhile, which needs the loop: take the list first anyway.
+    std::vector<std::function<void()>> held;
+    held.swap(m_heldNotices);
+    for (const std::function<void()> &send : held)
+        send();
+}
+
+QStringList AppstoreDaemonInterface::shownNames(const QStringList &names) const
+{
+    QStringList shown;
+    shown.reserve(names.size());
+    for (const QString &name : names)
+        shown.append(m_markupUnsure ? withoutMarkupCharacters(name)
+                                    : m_bodyMarkup ? escapeBodyMarkup(name) : name);
+    return shown;
 }
 
 // ---------------------------------------------------------------------------
@@ -210,31 +332,58 @@ void AppstoreDaemonInterface::getLogName()
         return;
 
     m_logName = userNameOf(::getuid());
-    if (!m_logName.isEmpty())
-        return;
+    // Else the lock service is asked once the system bus is up.
+}
 
+// The start waits for the lock service a bounded while, so that the first
+// report and the first notices know the user; a later answer still fills the
+// name and repeats the report. One question per start either way.
+void AppstoreDaemonInterface::askLockService()
+{
     const QDBusMessage call = QDBusMessage::createMethodCall(kLockService, kLockPath, kLockInterface,
                                                              QStringLiteral("CurrentUser"));
-    const QDBusMessage reply = QDBusConnection::systemBus().call(call, QDBus::Block, kBlockingCallTimeoutMs);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+    const QDBusPendingCall pending = QDBusConnection::systemBus().asyncCall(call);
+    // A pending call has no bounded wait of its own; the bus thread fills in
+    // its reply without the main loop, so a short poll sees it come.
+    const QDeadlineTimer bound(kBlockingCallTimeoutMs);
+    while (!pending.isFinished() && !bound.hasExpired())
+        QThread::msleep(2);
+    if (pending.isFinished()) {
+        takeCurrentUser(pending.reply());
         return;
+    }
+    auto *late = new QDBusPendingCallWatcher(pending, this);
+    connect(late, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *call) {
+        call->deleteLater();
+        Guard guard([] { trimHeapSoon(); });
+        if (m_logName.isEmpty() && takeCurrentUser(call->reply()))
+            reportSystemProxyEnvironment(proxyEnvironmentText(m_proxyEnvironment));
+    });
+}
+
+// Fills m_logName from a "CurrentUser" reply; true when it gave a name.
+bool AppstoreDaemonInterface::takeCurrentUser(const QDBusMessage &reply)
+{
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return false;
 
     const QByteArray answer = reply.arguments().constFirst().toString().toUtf8();
     const CurrentUserAnswer user = parseCurrentUser(answer);
     if (!user.parsed) {
         qCWarning(logMain) << "Parse CurrentUser failed:" << user.parseError << cutForLog(answer);
-        return;
+        return false;
     }
     if (user.hasName && !user.name.isEmpty()) {
         if (!isPlausibleLoginName(user.name)) {
             qCWarning(logMain) << "CurrentUser name refused:" << cutForLog(user.name);
-            return;
+            return false;
         }
         m_logName = user.name;
-        return;
+        return true;
     }
     if (user.hasUid && user.uid)
         m_logName = userNameOf(*user.uid);
+    return !m_logName.isEmpty();
 }
 
 void AppstoreDaemonInterface::slotUserChanged(const QString &userName)
@@ -257,11 +406,16 @@ void AppstoreDaemonInterface::slotSystemProxyEnvironmentChanged()
     if (snapshot == m_proxyEnvironment)
         return;
     m_proxyEnvironment = snapshot;
+    // Without the system bus the report waits for the first one it brings.
+    if (!m_daemonInterface)
+        return;
     reportSystemProxyEnvironment(proxyEnvironmentText(m_proxyEnvironment));
 }
 
 void AppstoreDaemonInterface::reportSystemProxyEnvironment(const QString &environment)
 {
+    if (!m_daemonInterface)
+        return;
     m_daemonInterface->call(QDBus::NoBlock, QStringLiteral("SetSystemProxy"), m_logName, environment);
     // The system daemon needs the passwords; the log does not.
     qCDebug(logMain).noquote() << "System Proxy:" << redactProxyPasswords(environment);
@@ -269,11 +423,15 @@ void AppstoreDaemonInterface::reportSystemProxyEnvironment(const QString &enviro
 
 void AppstoreDaemonInterface::reportProxyMode(const QString &mode)
 {
+    if (!m_daemonInterface)
+        return;
     m_daemonInterface->call(QDBus::NoBlock, QStringLiteral("reportMode"), mode);
 }
 
 void AppstoreDaemonInterface::reportManualProxy(const ProxyType &type, const QString &first, const QString &second)
 {
+    if (!m_daemonInterface)
+        return;
     m_daemonInterface->call(QDBus::NoBlock, QStringLiteral("reportManualInfo"),
                             QString::number(static_cast<qint32>(type)), first, second);
 }
@@ -319,13 +477,18 @@ void AppstoreDaemonInterface::callPkgOpNotify(const E_OptStatus &status, const Q
 
 void AppstoreDaemonInterface::slotSystemNotificationSent(const QString &noticeJsonStr)
 {
+    // Only the owner of the system daemon's name is heard: it is alive.
+    m_storeUnresponsive = false;
     if (!m_systemNoticeEnabled)
         return;
     Guard guard([] { trimHeapSoon(); });
 
     const std::optional<_System_Notification_Data> notice = systemNoticeFor(noticeJsonStr, m_logName);
-    if (notice)
-        callPkgOpNotify(static_cast<E_OptStatus>(notice->opt), notice->appName, notice->packageName);
+    if (notice) {
+        sendNotice([this, opt = notice->opt, appName = notice->appName, packageName = notice->packageName] {
+            callPkgOpNotify(static_cast<E_OptStatus>(opt), appName, packageName);
+        });
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -390,41 +553,67 @@ void AppstoreDaemonInterface::slotLocalAppsUpgradeNotify(const QStringList &info
         return;
     Guard guard([] { trimHeapSoon(); });
 
+    // The stored date alone does not hold the daily limit while the system
+    // daemon cannot be read or written; and what this process showed today
+    // needs no blocking read to know.
+    const QDate today = QDate::currentDate();
+    if (today == m_noticeShownDate)
+        return;
+    if (m_storeUnresponsive) {
+        qCWarning(logMain) << "System daemon does not answer, upgrade list dropped";
+        probeStore();
+        return;
+    }
+
     // Both reads share one budget, so that a hung system daemon holds the
-    // loop (and a pending SIGTERM) for one time-out per list, not two.
+    // loop (and a pending SIGTERM) for one time-out, not two. A read that
+    // runs out of time leaves nothing known: no notice, no date written, and
+    // the next list tries again. Only an answer, an error reply included,
+    // lets the notice go on.
     const QDeadlineTimer budget(kBlockingCallTimeoutMs);
-    if (getLocalUpgradeCheckStatus())
+    bool timedOut = false;
+    const bool checking = getLocalUpgradeCheckStatus(kBlockingCallTimeoutMs, &timedOut);
+    if (timedOut) {
+        storeTimedOut();
+        return;
+    }
+    if (checking)
         return;
 
-    const QDate lastNotice = QDate::fromString(readNotifyTime(int(budget.remainingTime())), kDateFormat);
-    const QDate today = QDate::currentDate();
+    const QString stored = readNotifyTime(int(budget.remainingTime()), &timedOut);
+    if (timedOut) {
+        storeTimedOut();
+        return;
+    }
+    const QDate lastNotice = QDate::fromString(stored, kDateFormat);
     qCDebug(logMain) << QStringLiteral("Last notify date: %1, current date: %2")
                             .arg(lastNotice.toString(kDateFormat), today.toString(kDateFormat));
-    // The stored date alone does not hold the daily limit while the system
-    // daemon cannot be read or written.
-    if (today == lastNotice || today == m_noticeShownDate)
+    if (today == lastNotice)
         return;
 
-    const QStringList names = upgradeNoticeNames(infos, m_isWayland, m_ignoreUpdateApps, m_bodyMarkup);
+    // Raw here; made fit for the server when the notice goes out.
+    const QStringList names = upgradeNoticeNames(infos, m_isWayland, m_ignoreUpdateApps, false);
     if (names.isEmpty())
         return;
-
-    const QString summary = QObject::tr("App Updates are available");
-    const QString body = upgradeNoticeBody(names);
 
     const QVariant notNotify = GSettingsWatcher::instance()->getValueSync(
         kGSettingsAppStoreSchemaId, kGSettingsAppStorePath, QStringLiteral("updateAppsNotNotify"));
     if (notNotify.isValid() && notNotify.toBool())
         return;
 
-    callNotify(summary, body, kUpdatePageUrl, kNoticeSourceId);
+    sendNotice([this, names] {
+        callNotify(QObject::tr("App Updates are available"), upgradeNoticeBody(shownNames(names)), kUpdatePageUrl,
+                   kNoticeSourceId);
+    });
     m_noticeShownDate = today;
     writeNotifyTime();
 }
 
-QString AppstoreDaemonInterface::readNotifyTime(int timeoutMs)
+QString AppstoreDaemonInterface::readNotifyTime(int timeoutMs, bool *timedOut)
 {
     QString date = QStringLiteral("19700101");
+    if (timedOut)
+        *timedOut = timeoutMs <= 0;
     if (timeoutMs <= 0) {
         qCWarning(logMain) << "GetConfigByNodeName upgradeNoticeTime failed:"
                            << QStringLiteral("no time left to wait for the system daemon");
@@ -436,9 +625,16 @@ QString AppstoreDaemonInterface::readNotifyTime(int timeoutMs)
                                                       QStringLiteral("GetConfigByNodeName"));
     get << kUpgradeNoticeNode;
     const QDBusMessage reply = m_daemonInterface->connection().call(get, QDBus::Block, timeoutMs);
+    if (timedOut)
+        *timedOut = isTimeOut(reply);
     if (reply.type() == QDBusMessage::ReplyMessage) {
-        if (!reply.arguments().isEmpty())
-            date = reply.arguments().constFirst().toString();
+        if (!reply.arguments().isEmpty()) {
+            QVariant value = reply.arguments().constFirst();
+            // A date sent in a variant is still the date.
+            if (value.userType() == qMetaTypeId<QDBusVariant>())
+                value = value.value<QDBusVariant>().variant();
+            date = value.toString();
+        }
     } else {
         qCWarning(logMain) << "GetConfigByNodeName upgradeNoticeTime failed:" << cutForLog(reply.errorMessage());
     }
@@ -451,7 +647,7 @@ void AppstoreDaemonInterface::writeNotifyTime()
                             QDate::currentDate().toString(kDateFormat));
 }
 
-bool AppstoreDaemonInterface::getLocalUpgradeCheckStatus(int timeoutMs)
+bool AppstoreDaemonInterface::getLocalUpgradeCheckStatus(int timeoutMs, bool *timedOut)
 {
     // Asked through Properties.Get: the proxy holds no description of its peer.
     QDBusMessage get = QDBusMessage::createMethodCall(kDaemonService, kDaemonPath,
@@ -459,6 +655,8 @@ bool AppstoreDaemonInterface::getLocalUpgradeCheckStatus(int timeoutMs)
                                                       QStringLiteral("Get"));
     get << kDaemonInterface << QStringLiteral("LocalUpgradeCheckStatus");
     const QDBusMessage reply = m_daemonInterface->connection().call(get, QDBus::Block, timeoutMs);
+    if (timedOut)
+        *timedOut = isTimeOut(reply);
 
     bool status = false;
     if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {

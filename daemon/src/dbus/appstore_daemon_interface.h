@@ -12,8 +12,13 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <functional>
+#include <vector>
+
 class SystemDaemonInterface;
+class QDBusMessage;
 class QDBusServiceWatcher;
+class QTimer;
 
 // Proxy kind of a manual proxy report; the system daemon defines its values.
 enum class ProxyType : qint32 {};
@@ -40,11 +45,16 @@ public:
     // session while it waits, and a hung peer must not hold it for the bus's 25 s.
     static constexpr int kBlockingCallTimeoutMs = 2000;
 
+    // Notices wait this long at most for the notification server to say
+    // whether it reads bodies as markup.
+    static constexpr int kCapabilitiesWaitMs = 2000;
+
     // Each waits at most timeoutMs; with no time left the call is not made and
-    // takes its error path.
-    QString readNotifyTime(int timeoutMs = kBlockingCallTimeoutMs);
+    // takes its error path. timedOut, when given, tells a peer that did not
+    // answer in time from one that answered with an error.
+    QString readNotifyTime(int timeoutMs = kBlockingCallTimeoutMs, bool *timedOut = nullptr);
     void writeNotifyTime();
-    bool getLocalUpgradeCheckStatus(int timeoutMs = kBlockingCallTimeoutMs);
+    bool getLocalUpgradeCheckStatus(int timeoutMs = kBlockingCallTimeoutMs, bool *timedOut = nullptr);
 
 private Q_SLOTS:
     void slotGSettingsValueChanged(const QByteArray &schemaId, const QByteArray &path, const QString &key,
@@ -60,9 +70,17 @@ private:
     void initConnections();
     void initDBusConnections();
     void getLogName();
+    void askLockService();
+    bool takeCurrentUser(const QDBusMessage &reply);
+    void bringUpSystemSide();
     void watchSystemDaemon();
+    void storeTimedOut();
+    void probeStore();
     void watchNotificationServer();
     void askNotificationCapabilities();
+    void sendNotice(std::function<void()> send);
+    void releaseNotices();
+    QStringList shownNames(const QStringList &names) const;
 
     static AppstoreDaemonInterface *m_appstoreDaemon;
 
@@ -73,6 +91,17 @@ private:
     QStringList m_ignoreUpdateApps;
     QVariantMap m_proxyEnvironment;
     QDate m_noticeShownDate; // the day this process last showed the update notice
+    bool m_systemSideUp = false; // the system bus answered and is connected
+    bool m_storeUnresponsive = false; // the system daemon let a blocking call time out
+    bool m_storeProbePending = false;
+
+    // What the notification server said of markup. Notices wait while it is
+    // being asked, for kCapabilitiesWaitMs at most.
+    enum class Capabilities { Unknown, Asking, Known };
+    Capabilities m_capabilities = Capabilities::Unknown;
     bool m_bodyMarkup = false; // the notification server reads bodies as markup
+    bool m_markupUnsure = false; // it did not say: names carry no markup character
     quint64 m_capabilitiesQuery = 0; // answers to older queries are stale
+    std::vector<std::function<void()>> m_heldNotices;
+    QTimer *m_noticeHold = nullptr;
 };

@@ -1,5 +1,6 @@
 #include "dbus/bus_thread.h"
 
+#include <QAbstractEventDispatcher>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -7,11 +8,25 @@
 #include <QSemaphore>
 #include <QSocketNotifier>
 
+#include <atomic>
 #include <memory>
+#include <vector>
 
 namespace {
 
 constexpr int kSettleTimeoutMs = 500;
+
+bool g_systemBusUp = false;
+// One resync waiting in the bus thread is enough for any number of idle spells.
+std::atomic<bool> g_resyncQueued{false};
+
+std::vector<QDBusConnection> busesInUse()
+{
+    std::vector<QDBusConnection> buses{QDBusConnection::sessionBus()};
+    if (g_systemBusUp)
+        buses.push_back(QDBusConnection::systemBus());
+    return buses;
+}
 
 // The object that stands for a connection in the bus thread: the parent of
 // the bus's own interface object and of the connection's socket notifiers.
@@ -35,13 +50,23 @@ QObject *connectionObject(const QDBusConnection &bus)
 // the event loop watch what libdbus last asked for.
 void resumeBusReading()
 {
-    for (const QDBusConnection &bus : {QDBusConnection::systemBus(), QDBusConnection::sessionBus()}) {
-        QObject *const connection = connectionObject(bus);
-        if (!connection)
-            continue;
-        QMetaObject::invokeMethod(
-            connection,
-            [connection] {
+    if (!kBusReadResync || g_resyncQueued.exchange(true))
+        return;
+    // Both connections live in the one bus thread: one queued call does both.
+    std::vector<QObject *> connections;
+    for (const QDBusConnection &bus : busesInUse()) {
+        if (QObject *const connection = connectionObject(bus))
+            connections.push_back(connection);
+    }
+    if (connections.empty()) {
+        g_resyncQueued = false;
+        return;
+    }
+    QMetaObject::invokeMethod(
+        connections.front(),
+        [connections] {
+            g_resyncQueued = false;
+            for (QObject *connection : connections) {
                 const auto notifiers =
                     connection->findChildren<QSocketNotifier *>(QString(), Qt::FindDirectChildrenOnly);
                 for (QSocketNotifier *notifier : notifiers) {
@@ -49,9 +74,27 @@ void resumeBusReading()
                     notifier->setEnabled(!wanted);
                     notifier->setEnabled(wanted);
                 }
-            },
-            Qt::QueuedConnection);
-    }
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+// Tied to the loop going idle rather than to slot bodies: a slot that returns
+// before its work, a method call, a reply or a main thread held up elsewhere
+// all free their messages before the loop waits again.
+void keepBusReading(QObject *context)
+{
+    if (!kBusReadResync || !context)
+        return;
+    QAbstractEventDispatcher *const dispatcher = QAbstractEventDispatcher::instance(context->thread());
+    if (!dispatcher)
+        return;
+    QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, context, [] { resumeBusReading(); });
+}
+
+void noteSystemBusUp()
+{
+    g_systemBusUp = true;
 }
 
 // Calls sent without awaiting their reply (every notice, every report to the
@@ -65,7 +108,7 @@ void settleBusReplies()
 {
     const QDeadlineTimer budget(kSettleTimeoutMs);
     QObject *connection = nullptr;
-    for (const QDBusConnection &bus : {QDBusConnection::sessionBus(), QDBusConnection::systemBus()}) {
+    for (const QDBusConnection &bus : busesInUse()) {
         if (!bus.isConnected())
             continue;
         const QDBusMessage ping = QDBusMessage::createMethodCall(

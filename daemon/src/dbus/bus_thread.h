@@ -1,11 +1,32 @@
-// Two mends for the thread in which Qt runs every bus connection: one keeps
-// the system bus read after a burst, one lets it finish its work at exit.
+// Mends for the thread in which Qt runs every bus connection: one keeps the
+// buses read after messages were freed on the main thread, one lets it finish
+// its work at exit.
 #pragma once
 
-// Makes the bus thread watch each connection's socket as libdbus last asked,
-// which Qt fails to do when the request comes from the main thread. Call it
-// after a burst of events, once their messages are freed.
+class QObject;
+
+// libdbus asks to stop and resume reading a connection from the thread that
+// frees its messages; Qt 5.15 (seen with 5.15.8) acts on such a request only
+// when it comes from the bus thread itself, so a connection whose messages
+// were freed on the main thread could stay unread for good. The one switch
+// for the mend below: the build sets it (CMake ORVANE_BUS_READ_RESYNC), and
+// a version gate belongs here, e.g. QT_VERSION < QT_VERSION_CHECK(x, y, z).
+#ifndef ORVANE_BUS_READ_RESYNC
+#define ORVANE_BUS_READ_RESYNC 1
+#endif
+inline constexpr bool kBusReadResync = ORVANE_BUS_READ_RESYNC != 0;
+
+// Re-arms the bus thread's reading whenever the thread of context has handled
+// what was queued for it and is about to wait: every message delivered to it
+// has been freed by then, whichever slot, early return or call it went to.
+void keepBusReading(QObject *context);
+
+// Makes the bus thread watch each connection's socket as libdbus last asked.
 void resumeBusReading();
+
+// Until this is called nothing here touches the system bus: connecting to a
+// bus that does not answer would block the bus thread and every connection.
+void noteSystemBusUp();
 
 // Blocks, 500 ms at most, until the error replies to calls sent without
 // awaiting the reply have been handled by the bus thread, which drops what it

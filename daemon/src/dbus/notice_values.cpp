@@ -50,3 +50,12 @@ QStringList upgradeNoticeNames(const QStringList &infos, bool isWayland, const Q
     }
     return names;
 }
+
+QString withoutMarkupCharacters(const QString &text)
+{
+    QString plain = text;
+    plain.replace(QLatin1Char('<'), QChar(0xFF1C));
+    plain.replace(QLatin1Char('>'), QChar(0xFF1E));
+    plain.replace(QLatin1Char('&'), QChar(0xFF06));
+    return plain;
+}

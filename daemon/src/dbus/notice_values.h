@@ -40,3 +40,8 @@ std::optional<_System_Notification_Data> systemNoticeFor(const QString &noticeJs
 // session only apps that support it, never an ignored package.
 QStringList upgradeNoticeNames(const QStringList &infos, bool isWayland, const QStringList &ignoredPackages,
                                bool bodyMarkup);
+
+// text with "<", ">" and "&" replaced by their fullwidth look-alikes, for a
+// notification server that did not say whether it reads markup: the text
+// then reads the same to a server that does and to one that does not.
+QString withoutMarkupCharacters(const QString &text);

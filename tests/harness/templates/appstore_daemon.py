@@ -6,8 +6,10 @@ Parameters (-p JSON):
   config: initial configuration nodes, {"upgradeNoticeTime": "20260101"}
   config_error: true to answer GetConfigByNodeName with an error
   config_empty_reply: true to answer GetConfigByNodeName with no value at all
+  config_variant: true to answer GetConfigByNodeName with the text in a variant
   hang: true to answer no method call but Introspect (property reads
         included), or a list of the member names left unanswered (see hang.py)
+  delay: {member: seconds}, "Get" and "GetConfigByNodeName" answered late
 '''
 import os
 import sys
@@ -30,7 +32,8 @@ def load(mock, parameters):
         get_code = "ret = self.config.get(args[0], '')"
     mock.AddMethods(MAIN_IFACE, [
         ('SetSystemProxy', 'ss', '', ''),
-        ('GetConfigByNodeName', 's', '' if parameters.get('config_empty_reply') else 's', get_code),
+        ('GetConfigByNodeName', 's',
+         '' if parameters.get('config_empty_reply') else 'v' if parameters.get('config_variant') else 's', get_code),
         ('SetConfigByNodeName', 'ss', '', 'self.config[args[0]] = args[1]'),
         ('reportMode', 's', '', ''),
         ('reportManualInfo', 'sss', '', ''),
@@ -45,3 +48,12 @@ def load(mock, parameters):
         sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
         import hang  # pylint: disable=import-outside-toplevel
         hang.swallow_calls(mock, parameters['hang'])
+    if parameters.get('delay'):
+        sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+        import hang  # pylint: disable=import-outside-toplevel
+
+        def answer(member, args):
+            if member == 'Get':
+                return 'v', [value]
+            return 's', [mock.config.get(args[0], '')]
+        hang.delay_calls(mock, parameters['delay'], answer)

@@ -7,6 +7,7 @@ import time
 
 import dbus
 import dbus.lowlevel
+from gi.repository import GLib
 
 MOCK_IFACE = 'org.freedesktop.DBus.Mock'
 
@@ -29,3 +30,28 @@ def swallow_calls(mock, members):
         mock.call_log.append((int(time.time()), member, message.get_args_list()))
         return dbus.lowlevel.HANDLER_RESULT_HANDLED
     mock.connection.add_message_filter(unanswered)
+
+
+def delay_calls(mock, delays, answer):
+    '''delays: {member: seconds}. Each call of such a member to the fake's
+    object is recorded at once and answered only after that many seconds, as
+    a peer that is slow but not dead would: answer(member, args) gives the
+    reply's (signature, values).'''
+    def late(_connection, message):
+        member = message.get_member()
+        if (message.get_type() != dbus.lowlevel.MESSAGE_TYPE_METHOD_CALL or message.get_path() != mock.path
+                or message.get_interface() == MOCK_IFACE or member not in delays):
+            return dbus.lowlevel.HANDLER_RESULT_NOT_YET_HANDLED
+        args = message.get_args_list()
+        mock.call_log.append((int(time.time()), member, args))
+
+        def reply():
+            signature, values = answer(member, args)
+            out = dbus.lowlevel.MethodReturnMessage(message)
+            if signature:
+                out.append(*values, signature=signature)
+            mock.connection.send_message(out)
+            return False
+        GLib.timeout_add(int(delays[member] * 1000), reply)
+        return dbus.lowlevel.HANDLER_RESULT_HANDLED
+    mock.connection.add_message_filter(late)

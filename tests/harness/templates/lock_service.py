@@ -5,6 +5,7 @@ Parameters (-p JSON):
   fail: true to answer CurrentUser with an error
   hang: true to answer no method call but Introspect, or a list of the
         member names left unanswered (see hang.py)
+  delay: seconds after which CurrentUser is answered
 '''
 import os
 import sys
@@ -27,3 +28,8 @@ def load(mock, parameters):
         sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
         import hang  # pylint: disable=import-outside-toplevel
         hang.swallow_calls(mock, parameters['hang'])
+    if parameters.get('delay'):
+        sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+        import hang  # pylint: disable=import-outside-toplevel
+        text = parameters.get('current_user', '{}')
+        hang.delay_calls(mock, {'CurrentUser': parameters['delay']}, lambda member, args: ('s', [text]))
