@@ -288,5 +288,17 @@ class UnknownUserLockServiceFaultTest(UnknownUser, PeerFaultTestCase):
         self.assertEqual(daemon.stop(), 0, daemon.text())
 
 
+    def test_signal_during_the_lock_service_wait(self):
+        self.start_system_daemon()
+        hung = self.peer(True, LOCK_NAME, log_name='hung-lock-service')
+        argv, env = self.unknown_user_launch()
+        daemon = self.start_daemon(env=env, argv=argv, wait=False)
+        wait_until(lambda: daemon.proc.poll() is not None or hung.calls(), 30, 'the question to the lock service')
+        start = time.monotonic()
+        status = daemon.stop(signal.SIGTERM)
+        print('SIGTERM while waiting for the lock service: status %s after %.3f s'
+              % (status, time.monotonic() - start), flush=True)
+        self.assertEqual(status, 0, daemon.text())
+
 if __name__ == '__main__':
     unittest.main()

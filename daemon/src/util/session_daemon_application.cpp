@@ -100,6 +100,11 @@ SessionDaemonApplication::SessionDaemonApplication(int &argc, char **argv)
     // in front of it again, so that no appender sees an unsafe message.
     installLogHandler();
 
+    // Before the service: building it may wait (2 s at most) for the lock
+    // service, and a SIGTERM meanwhile must end the program through the loop
+    // with status 0, not kill it.
+    installSignalHandlers();
+
     AppstoreDaemonInterface::instance();
 
     // Without its session the daemon has nothing left to serve. Qt reports the
@@ -108,8 +113,6 @@ SessionDaemonApplication::SessionDaemonApplication(int &argc, char **argv)
                                           QStringLiteral("org.freedesktop.DBus.Local"),
                                           QStringLiteral("Disconnected"), this,
                                           SLOT(slotSessionBusDisconnected()));
-
-    installSignalHandlers();
 }
 
 SessionDaemonApplication::~SessionDaemonApplication()
