@@ -36,7 +36,7 @@ bool isUnreserved(QChar c)
 
 // Letters, digits, hyphens and, as internal networks use them, underscores;
 // no hyphen at either end.
-bool isHostLabel(const QStringRef &label)
+bool isHostLabel(QStringView label)
 {
     if (label.isEmpty() || label.size() > 63)
         return false;
@@ -49,12 +49,12 @@ bool isHostLabel(const QStringRef &label)
 
 bool isAsciiHostName(const QString &name)
 {
-    QStringRef labels(&name);
+    QStringView labels(name);
     if (labels.endsWith(QLatin1Char('.')))
         labels.chop(1);
     if (labels.isEmpty() || labels.size() > 253)
         return false;
-    const QVector<QStringRef> parts = labels.split(QLatin1Char('.'));
+    const QList<QStringView> parts = labels.split(QLatin1Char('.'));
     return std::all_of(parts.cbegin(), parts.cend(), isHostLabel);
 }
 
@@ -95,20 +95,20 @@ QString encodeUserInfo(const QString &text)
 }
 
 // "host", "host:port", "[literal]" or "[literal]:port", the port possibly empty.
-bool looksLikeHostAndPort(const QStringRef &text)
+bool looksLikeHostAndPort(QStringView text)
 {
-    QStringRef port;
+    QStringView port;
     if (text.startsWith(QLatin1Char('['))) {
-        const int close = text.indexOf(QLatin1Char(']'));
+        const qsizetype close = text.indexOf(QLatin1Char(']'));
         if (close < 0)
             return false;
         port = text.mid(close + 1);
     } else {
-        const int colon = text.indexOf(QLatin1Char(':'));
-        const QStringRef host = colon < 0 ? text : text.left(colon);
+        const qsizetype colon = text.indexOf(QLatin1Char(':'));
+        const QStringView host = colon < 0 ? text : text.left(colon);
         if (host.isEmpty() || host.contains(QLatin1Char('[')) || host.contains(QLatin1Char(']')))
             return false;
-        port = colon < 0 ? QStringRef() : text.mid(colon);
+        port = colon < 0 ? QStringView() : text.mid(colon);
     }
     if (port.isEmpty())
         return true;
@@ -213,9 +213,9 @@ QString redactProxyValue(const QString &value)
     if (at >= start) {
         // The authority as a URL parser reads it ends in a plausible host: an
         // "@" further on belongs to a path or query.
-        if (looksLikeHostAndPort(value.midRef(at + 1, authorityEnd - at - 1)))
+        if (looksLikeHostAndPort(QStringView(value).mid(at + 1, authorityEnd - at - 1)))
             userInfoEnd = at;
-    } else if (looksLikeHostAndPort(value.midRef(start, authorityEnd - start))) {
+    } else if (looksLikeHostAndPort(QStringView(value).mid(start, authorityEnd - start))) {
         return value;
     }
     // Otherwise a raw "/", "?" or "#" in the credentials cut the authority

@@ -15,6 +15,8 @@
 #include <QTranslator>
 #include <QVector>
 
+#include <utility>
+
 namespace {
 
 QTranslator *g_translator = nullptr;
@@ -33,7 +35,7 @@ QVector<QPointer<QObject>> g_released;
 void loadTranslation()
 {
     g_translator = new QTranslator;
-    g_translator->load(clientCatalogPath(), QString(), QString(), QString());
+    static_cast<void>(g_translator->load(clientCatalogPath(), QString(), QString(), QString()));
     QCoreApplication::installTranslator(g_translator);
 }
 
@@ -74,7 +76,7 @@ void releaseDBusInterface()
 // the dying service back from instance() and find the path still taken.
 void finishReleased()
 {
-    for (const QPointer<QObject> &object : qAsConst(g_released))
+    for (const QPointer<QObject> &object : std::as_const(g_released))
         delete object.data();
     g_released.clear();
 }
