@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 // GIO declares struct members named "signals", which Qt defines as a macro.
 #pragma push_macro("signals")
@@ -64,7 +65,7 @@ GSettingsWatcher::~GSettingsWatcher()
     // A later instance() (a plugin started again) must build a new watcher.
     if (m_gsettingsWatcher == this)
         m_gsettingsWatcher = nullptr;
-    for (QGSettings *settings : qAsConst(m_gsettingsMap)) {
+    for (QGSettings *settings : std::as_const(m_gsettingsMap)) {
         if (!settings)
             continue;
         QObject::disconnect(settings, nullptr, nullptr, nullptr);

@@ -74,9 +74,12 @@ SystemProxyMonitor::SystemProxyMonitor(QObject *parent)
             if (!m_keys.contains(key))
                 missingKeys.append(key);
         }
-        if (!missingKeys.isEmpty())
+        if (!missingKeys.isEmpty()) {
+            // Written as Qt 5 prints a string list: Qt 6 would add "QList".
+            const QString printedKeys = QStringLiteral("(\"%1\")").arg(missingKeys.join(QStringLiteral("\", \"")));
             qCWarning(logMain) << "Proxy settings schema" << QByteArray(kProxySchemaId)
-                               << "lacks keys, reading them as unset:" << missingKeys;
+                               << "lacks keys, reading them as unset:" << qUtf8Printable(printedKeys);
+        }
     } else {
         qCWarning(logMain) << "Proxy settings schema is not installed, ignoring it:" << QByteArray(kProxySchemaId);
     }

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <utility>
 
 namespace {
 
@@ -69,7 +70,7 @@ QString describe(const QVariant &value)
 {
     if (!value.isValid())
         return QStringLiteral("invalid");
-    if (value.type() == QVariant::StringList)
+    if (value.userType() == QMetaType::QStringList)
         return QStringLiteral("QStringList [%1]").arg(value.toStringList().join(QLatin1Char(',')));
     return QStringLiteral("%1 %2").arg(QString::fromLatin1(value.typeName()), value.toString());
 }
@@ -381,7 +382,7 @@ void TestGSettingsWatcher::twoPathsOfOneSchema()
 
     const QList<QVariant> expected{kRelocatableId, changedPath, QStringLiteral("names"), names};
     QList<QList<QVariant>> reported;
-    for (const QList<QVariant> &arguments : qAsConst(spy)) {
+    for (const QList<QVariant> &arguments : std::as_const(spy)) {
         if (arguments.at(2) == QStringLiteral("names"))
             reported << arguments;
     }

@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 extern char **environ;
 
@@ -125,7 +126,7 @@ BottleScriptStart startBottleScript(const QString &appsDir, const QString &packa
     names.removeAll(QByteArray());
     names << QFile::encodeName(packageName) << QByteArrayLiteral("files") << QByteArrayLiteral("run.sh");
     QVector<const char *> namePointers;
-    for (const QByteArray &name : qAsConst(names))
+    for (const QByteArray &name : std::as_const(names))
         namePointers.append(name.constData());
 
     const QString bash = QStandardPaths::findExecutable(QStringLiteral("bash"));

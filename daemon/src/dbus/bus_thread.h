@@ -3,16 +3,19 @@
 // its work at exit.
 #pragma once
 
+#include <QtGlobal>
+
 class QObject;
 
 // libdbus asks to stop and resume reading a connection from the thread that
-// frees its messages; Qt 5.15 (seen with 5.15.8) acts on such a request only
-// when it comes from the bus thread itself, so a connection whose messages
-// were freed on the main thread could stay unread for good. The one switch
-// for the mend below: the build sets it (CMake ORVANE_BUS_READ_RESYNC), and
-// a version gate belongs here, e.g. QT_VERSION < QT_VERSION_CHECK(x, y, z).
+// frees its messages; Qt 5.15 acts on such a request only when it comes from
+// the bus thread itself, so a connection whose messages were freed on the
+// main thread could stay unread for good. Seen with 5.15.8 (Debian 12) and
+// 5.15.15 (Debian 13): faults_deafness fails there without the mend; 6.8.2
+// (Debian 13) keeps reading without it. The build option
+// ORVANE_BUS_READ_RESYNC=ON or OFF overrides this version test.
 #ifndef ORVANE_BUS_READ_RESYNC
-#define ORVANE_BUS_READ_RESYNC 1
+#define ORVANE_BUS_READ_RESYNC (QT_VERSION < QT_VERSION_CHECK(6, 0, 0))
 #endif
 inline constexpr bool kBusReadResync = ORVANE_BUS_READ_RESYNC != 0;
 

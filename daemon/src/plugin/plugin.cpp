@@ -15,6 +15,8 @@
 #include <QTranslator>
 #include <QVector>
 
+#include <utility>
+
 namespace {
 
 QTranslator *g_translator = nullptr;
@@ -50,7 +52,7 @@ void saveHostProxyEnvironment()
 
 void restoreHostProxyEnvironment()
 {
-    for (const HostVariable &variable : qAsConst(g_hostProxyEnvironment)) {
+    for (const HostVariable &variable : std::as_const(g_hostProxyEnvironment)) {
         if (variable.set)
             qputenv(variable.name.constData(), variable.value);
         else
@@ -62,7 +64,7 @@ void restoreHostProxyEnvironment()
 void loadTranslation()
 {
     g_translator = new QTranslator;
-    g_translator->load(clientCatalogPath(), QString(), QString(), QString());
+    static_cast<void>(g_translator->load(clientCatalogPath(), QString(), QString(), QString()));
     QCoreApplication::installTranslator(g_translator);
 }
 
@@ -103,7 +105,7 @@ void releaseDBusInterface()
 // the dying service back from instance() and find the path still taken.
 void finishReleased()
 {
-    for (const QPointer<QObject> &object : qAsConst(g_released))
+    for (const QPointer<QObject> &object : std::as_const(g_released))
         delete object.data();
     g_released.clear();
 }

@@ -31,6 +31,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <unistd.h>
+#include <utility>
 
 // GIO declares struct members named "signals", which Qt defines as a macro.
 #pragma push_macro("signals")
@@ -198,7 +199,7 @@ int main(int argc, char **argv)
     const int rc = app.exec();
     if (nsmUnRegister)
         nsmUnRegister();
-    for (GSettings *settings : qAsConst(watched))
+    for (GSettings *settings : std::as_const(watched))
         g_object_unref(settings);
     return rc;
 }

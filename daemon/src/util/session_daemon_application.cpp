@@ -125,7 +125,7 @@ void SessionDaemonApplication::loadTranslation()
 {
     m_translator = new QTranslator(this);
     // A missing catalogue is not an error: texts then stay untranslated.
-    m_translator->load(clientCatalogPath(), QString(), QString(), QString());
+    static_cast<void>(m_translator->load(clientCatalogPath(), QString(), QString(), QString()));
     installTranslator(m_translator);
 }
 
