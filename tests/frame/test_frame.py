@@ -373,11 +373,13 @@ class ConsoleTest(DaemonTestCase):
             console += f.read()
         lines = console.decode('utf-8', 'replace').splitlines()
         dropped = [i for i, l in enumerate(lines) if 'lines not written to the console' in l]
-        self.assertEqual(len(dropped), 1, lines[-5:])
-        count = int(re.search(r'(\d+) lines not written to the console', lines[dropped[0]]).group(1))
-        shown = [l for l in lines[:dropped[0]] if STARTED in l]
+        # A full pipe may still take a short line into the room a long one
+        # did not fit: each such moment says the count so far.
+        self.assertGreaterEqual(len(dropped), 1, lines[-5:])
+        count = sum(int(re.search(r'(\d+) lines not written to the console', lines[i]).group(1)) for i in dropped)
+        shown = [l for l in lines[:dropped[-1]] if STARTED in l]
         self.assertGreaterEqual(count, calls - len(shown))
-        self.assertIn(STARTED, lines[dropped[0] + 1])
+        self.assertIn(STARTED, lines[dropped[-1] + 1])
         self.assertTrue(lines[-1].endswith('"SIGNAL 15 recv, exit"'), lines[-3:])
         self.assertEqual(len(self.file_lines(state, 'SIGNAL 15 recv, exit')), 1)
 
