@@ -353,13 +353,26 @@ KeyScan scanKeys(const QByteArray &json)
         const int order = compareKeys(data, a, b);
         return order != 0 ? order < 0 : a.begin < b.begin;
     });
-    // Within a run of equal keys the text order holds, so any but the last is
-    // an earlier value that fromJson would drop.
-    for (size_t i = 0; i + 1 < keys.size(); ++i) {
-        const KeySpan &key = keys[i];
-        const KeySpan &next = keys[i + 1];
-        if (key.container && key.object == next.object && key.hash == next.hash && compareKeys(data, key, next) == 0)
-            scan.shadowed.push_back(key);
+    // Within a run of equal keys the text order holds. fromJson keeps one
+    // value of a repeated key and loses a dropped array or object for good;
+    // which one it keeps is the last in text order only while the object is
+    // small, since it sorts larger ones without keeping their order (seen
+    // with 5.15.8: an object of 27 members lost its last array). So when any
+    // value of a repeated key is a container, every occurrence but the last
+    // is renamed away: fromJson then meets no repeat of that key at all.
+    for (size_t first = 0; first < keys.size();) {
+        size_t end = first + 1;
+        bool container = keys[first].container;
+        while (end < keys.size() && keys[end].object == keys[first].object && keys[end].hash == keys[first].hash
+               && compareKeys(data, keys[first], keys[end]) == 0) {
+            container = container || keys[end].container;
+            ++end;
+        }
+        if (container) {
+            for (size_t i = first; i + 1 < end; ++i)
+                scan.shadowed.push_back(keys[i]);
+        }
+        first = end;
     }
     std::sort(scan.shadowed.begin(), scan.shadowed.end(),
               [](const KeySpan &a, const KeySpan &b) { return a.begin < b.begin; });

@@ -27,13 +27,14 @@ enum E_OptStatus : int {
 };
 
 // Whether the text holds an object in which a key (compared unescaped) comes
-// again after a value that is an array or an object. QJsonDocument::fromJson
-// of Qt 5.15.8 loses such an earlier value for good, so peer text like that is
-// parsed with those keys renamed and then dropped (kJsonKeyGuard). A key
-// repeated over plain values is not reported: the parse keeps its last value
-// and loses nothing. Text that is not JSON is scanned as far as it goes; the
-// answer is only meaningful for what fromJson would accept or read before it
-// stops.
+// more than once and at least one of its values is an array or an object.
+// QJsonDocument::fromJson of Qt 5.15.8 keeps one value of such a key and loses
+// a dropped array or object for good (which one it keeps is the last only in
+// small objects), so peer text like that is parsed with every occurrence but
+// the last renamed and then dropped (kJsonKeyGuard). A key repeated over
+// plain values only is not reported: the parse loses nothing. Text that is not
+// JSON is scanned as far as it goes; the answer is only meaningful for what
+// fromJson would accept or read before it stops.
 bool jsonHasDuplicateContainerKey(const QByteArray &json);
 
 // Whether peer JSON is parsed with the guard above: for the Qt releases whose
