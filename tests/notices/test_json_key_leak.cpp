@@ -134,4 +134,4 @@ void JsonKeyLeakTest::peerParsers()
 }
 
 QTEST_GUILESS_MAIN(JsonKeyLeakTest)
-#include "tst_json_key_leak.moc"
+#include "test_json_key_leak.moc"

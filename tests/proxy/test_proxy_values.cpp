@@ -317,4 +317,4 @@ void ProxyValuesTest::environmentRedaction()
 }
 
 QTEST_GUILESS_MAIN(ProxyValuesTest)
-#include "tst_proxy_values.moc"
+#include "test_proxy_values.moc"

@@ -197,4 +197,4 @@ int main(int argc, char **argv)
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_proxy_schema_fallback.moc"
+#include "test_proxy_schema_fallback.moc"

@@ -322,4 +322,4 @@ void InstallProgressTest::appsDirectoryWritable()
 }
 
 QTEST_GUILESS_MAIN(InstallProgressTest)
-#include "tst_install_progress.moc"
+#include "test_install_progress.moc"

@@ -222,4 +222,4 @@ void ManualProxyConfigTest::emissions()
 }
 
 QTEST_GUILESS_MAIN(ManualProxyConfigTest)
-#include "tst_manual_proxy_config.moc"
+#include "test_manual_proxy_config.moc"

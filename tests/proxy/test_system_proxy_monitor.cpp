@@ -524,4 +524,4 @@ void SystemProxyMonitorTest::resetApplicationManualProxy()
 }
 
 QTEST_GUILESS_MAIN(SystemProxyMonitorTest)
-#include "tst_system_proxy_monitor.moc"
+#include "test_system_proxy_monitor.moc"

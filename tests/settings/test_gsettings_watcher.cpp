@@ -204,7 +204,7 @@ QList<QVariant> valuesOf(const QSignalSpy &spy, const QString &key)
 
 } // namespace
 
-class TestGSettingsWatcher : public QObject
+class GSettingsWatcherTest : public QObject
 {
     Q_OBJECT
 
@@ -237,7 +237,7 @@ private Q_SLOTS:
     void changeFromAnotherProcess();
 };
 
-void TestGSettingsWatcher::pathRules_data()
+void GSettingsWatcherTest::pathRules_data()
 {
     QTest::addColumn<QByteArray>("schemaPath");
     QTest::addColumn<QByteArray>("path");
@@ -257,7 +257,7 @@ void TestGSettingsWatcher::pathRules_data()
     QTest::newRow("relocatable, two slashes only") << QByteArray() << QByteArray("//") << false;
 }
 
-void TestGSettingsWatcher::pathRules()
+void GSettingsWatcherTest::pathRules()
 {
     QFETCH(QByteArray, schemaPath);
     QFETCH(QByteArray, path);
@@ -265,7 +265,7 @@ void TestGSettingsWatcher::pathRules()
     QCOMPARE(GSettingsWatcher::isPathAllowed(schemaPath, path), allowed);
 }
 
-void TestGSettingsWatcher::keyNames_data()
+void GSettingsWatcherTest::keyNames_data()
 {
     QTest::addColumn<QString>("key");
     QTest::addColumn<QByteArray>("name");
@@ -275,14 +275,14 @@ void TestGSettingsWatcher::keyNames_data()
     QTest::newRow("digit after a dash is lost") << QStringLiteral("level2") << QByteArray("level2");
 }
 
-void TestGSettingsWatcher::keyNames()
+void GSettingsWatcherTest::keyNames()
 {
     QFETCH(QString, key);
     QFETCH(QByteArray, name);
     QCOMPARE(GSettingsWatcher::gsettingsKeyName(key), name);
 }
 
-void TestGSettingsWatcher::crashCasesSurviveInChild_data()
+void GSettingsWatcherTest::crashCasesSurviveInChild_data()
 {
     QTest::addColumn<QStringList>("expected");
 
@@ -322,7 +322,7 @@ void TestGSettingsWatcher::crashCasesSurviveInChild_data()
         "warning: " + relocatable + "\"/com/orvane/test/\" find key failed \"level2\"", "emitted 0"};
 }
 
-void TestGSettingsWatcher::crashCasesSurviveInChild()
+void GSettingsWatcherTest::crashCasesSurviveInChild()
 {
     QFETCH(QStringList, expected);
 
@@ -338,7 +338,7 @@ void TestGSettingsWatcher::crashCasesSurviveInChild()
     QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
 }
 
-void TestGSettingsWatcher::samePairAddedTwice()
+void GSettingsWatcherTest::samePairAddedTwice()
 {
     WarningRecorder recorder;
     GSettingsWatcher watcher;
@@ -358,14 +358,14 @@ void TestGSettingsWatcher::samePairAddedTwice()
     QCOMPARE(recorder.warnings(), QStringList());
 }
 
-void TestGSettingsWatcher::twoPathsOfOneSchema_data()
+void GSettingsWatcherTest::twoPathsOfOneSchema_data()
 {
     QTest::addColumn<QByteArray>("changedPath");
     QTest::newRow("first path") << QByteArray("/com/orvane/test/first/");
     QTest::newRow("second path") << QByteArray("/com/orvane/test/second/");
 }
 
-void TestGSettingsWatcher::twoPathsOfOneSchema()
+void GSettingsWatcherTest::twoPathsOfOneSchema()
 {
     QFETCH(QByteArray, changedPath);
     const QStringList names{QString::fromLatin1(QTest::currentDataTag())};
@@ -390,7 +390,7 @@ void TestGSettingsWatcher::twoPathsOfOneSchema()
     QCOMPARE(watcher.getValueSync(kRelocatableId, changedPath, QStringLiteral("names")), QVariant(names));
 }
 
-void TestGSettingsWatcher::readsAndWritesDontRegister()
+void GSettingsWatcherTest::readsAndWritesDontRegister()
 {
     const QByteArray never("/com/orvane/test/never/");
     WarningRecorder recorder;
@@ -415,7 +415,7 @@ void TestGSettingsWatcher::readsAndWritesDontRegister()
     QCOMPARE(reader.get(QStringLiteral("names")).toStringList(), QStringList());
 }
 
-void TestGSettingsWatcher::getValueAsync_data()
+void GSettingsWatcherTest::getValueAsync_data()
 {
     QTest::addColumn<QByteArray>("path");
     QTest::addColumn<bool>("emits");
@@ -426,7 +426,7 @@ void TestGSettingsWatcher::getValueAsync_data()
                                          << QStringList{"\"com.orvane.test.relocatable\" \"/com/orvane/test/elsewhere/\" find QGSettings failed"};
 }
 
-void TestGSettingsWatcher::getValueAsync()
+void GSettingsWatcherTest::getValueAsync()
 {
     QFETCH(QByteArray, path);
     QFETCH(bool, emits);
@@ -452,7 +452,7 @@ void TestGSettingsWatcher::getValueAsync()
     QCOMPARE(recorder.warnings(), warnings);
 }
 
-void TestGSettingsWatcher::lateChangeAfterRemoveSchema()
+void GSettingsWatcherTest::lateChangeAfterRemoveSchema()
 {
     const QByteArray late("/com/orvane/test/late/");
     WarningRecorder recorder;
@@ -482,7 +482,7 @@ void TestGSettingsWatcher::lateChangeAfterRemoveSchema()
     QVERIFY(!watcher.getValueSync(kRelocatableId, late, QStringLiteral("names")).isValid());
 }
 
-void TestGSettingsWatcher::valueIsReadAtDelivery()
+void GSettingsWatcherTest::valueIsReadAtDelivery()
 {
     const QByteArray path("/com/orvane/test/delivery/");
     GSettingsWatcher watcher;
@@ -502,7 +502,7 @@ void TestGSettingsWatcher::valueIsReadAtDelivery()
         QCOMPARE(value, QVariant(QStringList{QStringLiteral("second")}));
 }
 
-void TestGSettingsWatcher::changeFromAnotherProcess()
+void GSettingsWatcherTest::changeFromAnotherProcess()
 {
     GSettingsWatcher watcher;
     QSignalSpy spy(&watcher, &GSettingsWatcher::sigValueChanged);
@@ -535,8 +535,8 @@ int main(int argc, char **argv)
     if (argc == 3 && qstrcmp(argv[1], "--child") == 0)
         return runChildCase(QString::fromLocal8Bit(argv[2]));
 
-    TestGSettingsWatcher test;
+    GSettingsWatcherTest test;
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_gsettings_watcher.moc"
+#include "test_gsettings_watcher.moc"

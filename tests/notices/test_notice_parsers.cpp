@@ -367,4 +367,4 @@ void NoticeParsersTest::duplicateContainerKey()
 }
 
 QTEST_GUILESS_MAIN(NoticeParsersTest)
-#include "tst_notice_parsers.moc"
+#include "test_notice_parsers.moc"

@@ -10,7 +10,7 @@
 Q_LOGGING_CATEGORY(logFirst, "org.test.first")
 Q_LOGGING_CATEGORY(logSecond, "org.test.second")
 
-class TestLogRules : public QObject
+class LogRulesTest : public QObject
 {
     Q_OBJECT
 
@@ -21,7 +21,7 @@ private Q_SLOTS:
     void configurationChange();
 };
 
-void TestLogRules::parseLogRules_data()
+void LogRulesTest::parseLogRules_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("rules");
@@ -41,14 +41,14 @@ void TestLogRules::parseLogRules_data()
                                              << QStringList{QStringLiteral("a.debug=false\nb.debug=true")};
 }
 
-void TestLogRules::parseLogRules()
+void LogRulesTest::parseLogRules()
 {
     QFETCH(QString, text);
     QFETCH(QStringList, rules);
     QCOMPARE(LogRulesWatcher::parseLogRules(text), rules);
 }
 
-void TestLogRules::configurationChange_data()
+void LogRulesTest::configurationChange_data()
 {
     QTest::addColumn<QString>("appId");
     QTest::addColumn<QString>("name");
@@ -86,7 +86,7 @@ void TestLogRules::configurationChange_data()
                                                     << false << true;
 }
 
-void TestLogRules::configurationChange()
+void LogRulesTest::configurationChange()
 {
     QFETCH(QString, appId);
     QFETCH(QString, name);
@@ -110,5 +110,5 @@ void TestLogRules::configurationChange()
     QVERIFY(logSecond().isWarningEnabled());
 }
 
-QTEST_GUILESS_MAIN(TestLogRules)
-#include "tst_log_rules.moc"
+QTEST_GUILESS_MAIN(LogRulesTest)
+#include "test_log_rules.moc"
