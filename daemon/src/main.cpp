@@ -1,7 +1,7 @@
 // Entry of the standalone session daemon.
 #include "dbus/dbus_interface.h"
+#include "logging/log_category.h"
 #include "logrules/log_rules_watcher.h"
-#include "util/log_category.h"
 #include "util/log_handler.h"
 #include "util/session_daemon_application.h"
 

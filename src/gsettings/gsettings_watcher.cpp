@@ -1,49 +1,15 @@
 #include "gsettings/gsettings_watcher.h"
 
-#include "util/log_category.h"
+#include "gsettings/settings_schema.h"
+#include "logging/log_category.h"
 
 #include <QGSettings>
 
 #include <algorithm>
-#include <memory>
 #include <utility>
-
-// GIO declares struct members named "signals", which Qt defines as a macro.
-#pragma push_macro("signals")
-#undef signals
-#include <gio/gio.h>
-#pragma pop_macro("signals")
 
 const char kGSettingsAppStoreSchemaId[] = "com.orvane.kesh.app-store";
 const char kGSettingsAppStorePath[] = "/com/orvane/kesh/app-store/";
-
-namespace {
-
-struct SchemaUnref
-{
-    void operator()(GSettingsSchema *schema) const { g_settings_schema_unref(schema); }
-};
-using SchemaPtr = std::unique_ptr<GSettingsSchema, SchemaUnref>;
-
-// gsettings-qt asks GLib without checking first, and GLib aborts the process on
-// an unknown schema, path or key; so every check is made here, on GIO directly.
-SchemaPtr lookupSchema(const QByteArray &schemaId)
-{
-    GSettingsSchemaSource *source = g_settings_schema_source_get_default();
-    if (!source)
-        return nullptr;
-    return SchemaPtr(g_settings_schema_source_lookup(source, schemaId.constData(), TRUE));
-}
-
-// keys() is not enough: it lists "level2" for a key "level-2", and
-// gsettings-qt then asks GLib for "level2".
-bool hasKey(const QByteArray &schemaId, const QString &key)
-{
-    const SchemaPtr schema = lookupSchema(schemaId);
-    return schema && g_settings_schema_has_key(schema.get(), GSettingsWatcher::gsettingsKeyName(key).constData());
-}
-
-} // namespace
 
 GSettingsWatcher *GSettingsWatcher::m_gsettingsWatcher = nullptr;
 
@@ -83,25 +49,13 @@ bool GSettingsWatcher::isPathAllowed(const QByteArray &schemaPath, const QByteAr
 
 QByteArray GSettingsWatcher::gsettingsKeyName(const QString &key)
 {
-    // gsettings-qt turns every upper-case letter into a dash and its lower
-    // case, and passes everything else on as it is.
-    const QByteArray bytes = key.toUtf8();
-    QByteArray name;
-    name.reserve(bytes.size() + 4);
-    for (const char c : bytes) {
-        if (c >= 'A' && c <= 'Z') {
-            name.append('-');
-            name.append(static_cast<char>(c - 'A' + 'a'));
-        } else {
-            name.append(c);
-        }
-    }
-    return name;
+    return SettingsSchema::keyName(key);
 }
 
 bool GSettingsWatcher::addSchema(const QByteArray &schemaId, const QByteArray &path)
 {
-    if (!QGSettings::isSchemaInstalled(schemaId)) {
+    const SettingsSchema schema(schemaId);
+    if (!schema.isInstalled()) {
         qCWarning(logMain) << schemaId << "not installed";
         return false;
     }
@@ -110,18 +64,13 @@ bool GSettingsWatcher::addSchema(const QByteArray &schemaId, const QByteArray &p
     if (m_gsettingsMap.contains(pair))
         return true;
 
-    const SchemaPtr schema = lookupSchema(schemaId);
-    if (!schema) {
-        qCWarning(logMain) << schemaId << "not installed";
-        return false;
-    }
-    if (!isPathAllowed(QByteArray(g_settings_schema_get_path(schema.get())), path)) {
+    if (!isPathAllowed(schema.path(), path)) {
         qCWarning(logMain) << schemaId << path << "path not allowed";
         return false;
     }
 
-    auto *settings = new QGSettings(schemaId, path, this);
-    connect(settings, &QGSettings::changed, this, &GSettingsWatcher::slotValueChanged, Qt::UniqueConnection);
+    QGSettings *settings = schema.open(path, this);
+    connect(settings, &QGSettings::changed, this, &GSettingsWatcher::slotValueChanged);
     m_gsettingsMap.insert(pair, settings);
     return true;
 }
@@ -141,7 +90,7 @@ GSettingsWatcher::Lookup GSettingsWatcher::findSettings(const QByteArray &schema
     QGSettings *settings = m_gsettingsMap.value(qMakePair(schemaId, path), nullptr);
     if (!settings)
         return {nullptr, LookupFailure::NotRegistered};
-    if (!hasKey(schemaId, key))
+    if (!SettingsSchema(schemaId).hasKey(key))
         return {nullptr, LookupFailure::NoSuchKey};
     return {settings, LookupFailure::None};
 }
@@ -214,7 +163,7 @@ void GSettingsWatcher::slotValueChanged(const QString &key)
     }
 
     // The key comes from gsettings-qt, which may name it in a form GLib does not know.
-    if (!hasKey(it.key().first, key)) {
+    if (!SettingsSchema(it.key().first).hasKey(key)) {
         qCWarning(logMain) << it.key().first << it.key().second << "find key failed" << key;
         return;
     }

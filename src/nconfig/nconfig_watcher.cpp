@@ -1,6 +1,6 @@
 #include "nconfig/nconfig_watcher.h"
 
-#include "util/log_category.h"
+#include "logging/log_category.h"
 
 const char kNConfigAppStoreAppId[] = "orvane-app-store";
 const char kNConfigAppStoreName[] = "com.orvane.app-store";

@@ -1,8 +1,9 @@
 #include "proxy/manual_proxy_config.h"
 
-#include "util/log_category.h"
+#include "logging/log_category.h"
 
 #include <QGSettings>
+#include <QStringList>
 #include <QVariant>
 
 #include <optional>
@@ -59,17 +60,17 @@ ManualProxyConfig::ManualProxyConfig(ManualProxyType proxyType, QObject *parent)
     // GLib aborts the whole process on a schema it does not know; a desktop
     // without this protocol's schema simply has no proxy for it.
     const QByteArray schemaId(settings->schemaId);
-    if (!QGSettings::isSchemaInstalled(schemaId)) {
+    m_schema = SettingsSchema(schemaId);
+    if (!m_schema.isInstalled()) {
         qCWarning(logMain) << "Proxy settings schema is not installed, ignoring it:" << schemaId;
         return;
     }
-    m_gsettings = new QGSettings(schemaId, QByteArray(), this);
+    m_gsettings = m_schema.open(QByteArray(), this);
 
-    // The same holds for a key an older schema lacks: only listed keys are read.
-    m_keys = m_gsettings->keys();
+    // The same holds for a key an older schema lacks: only keys of the schema are read.
     QStringList missingKeys;
     for (const QString &key : {kHostKey, kPortKey, kUseAuthenticationKey, kUserKey, kPasswordKey}) {
-        if (!m_keys.contains(key))
+        if (!m_schema.hasKey(key))
             missingKeys.append(key);
     }
     if (!missingKeys.isEmpty()) {
@@ -104,7 +105,7 @@ QNetworkProxy ManualProxyConfig::networkProxy() const
 
 QVariant ManualProxyConfig::value(const QString &key) const
 {
-    return m_keys.contains(key) ? m_gsettings->get(key) : QVariant();
+    return m_schema.hasKey(key) ? m_gsettings->get(key) : QVariant();
 }
 
 void ManualProxyConfig::reloadCredentials()
@@ -115,14 +116,15 @@ void ManualProxyConfig::reloadCredentials()
 
 void ManualProxyConfig::slotGSettingsValueChanged(const QString &key)
 {
-    if (!m_keys.contains(key))
-        return;
-
-    // Only the keys this class uses are read: gsettings-qt lists some other
+    // Only the keys this class uses are read: gsettings-qt reports some other
     // keys under names GLib does not know ("level2" for "level-2"), and GLib
-    // ends the process when asked for one of those.
+    // ends the process when asked for one of those. Any other key of the
+    // schema still goes through the checks below; a used key the schema
+    // lacks (an older desktop) is not looked at at all.
     const bool used = key == kHostKey || key == kPortKey || key == kUseAuthenticationKey || key == kUserKey
         || key == kPasswordKey;
+    if (used && !m_schema.hasKey(key))
+        return;
     const QVariant changedValue = used ? m_gsettings->get(key) : QVariant();
     bool changed = false;
 

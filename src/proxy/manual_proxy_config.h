@@ -2,11 +2,11 @@
 // desktop settings schema and kept as a QNetworkProxy with a validity flag.
 #pragma once
 
+#include "gsettings/settings_schema.h"
 #include "proxy/proxy_values.h"
 
 #include <QNetworkProxy>
 #include <QObject>
-#include <QStringList>
 
 class QGSettings;
 class QVariant;
@@ -33,8 +33,8 @@ private:
     QVariant value(const QString &key) const;
     void reloadCredentials();
 
+    SettingsSchema m_schema;
     QGSettings *m_gsettings = nullptr;
-    QStringList m_keys;
     ManualProxyType m_proxyType;
     bool m_valid = false;
     bool m_useAuthentication = false;

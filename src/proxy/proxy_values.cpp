@@ -205,3 +205,13 @@ QString redactProxyEnvironment(const QString &environmentText)
     }
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
+
+QString proxyEnvironmentText(const QVariantMap &environment)
+{
+    return QString::fromUtf8(QJsonDocument::fromVariant(environment).toJson(QJsonDocument::Compact));
+}
+
+QString redactProxyPasswords(const QString &environmentText)
+{
+    return redactProxyEnvironment(environmentText);
+}

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVariantMap>
 #include <QtGlobal>
 
 #include <optional>
@@ -57,3 +58,10 @@ QString redactProxyValue(const QString &value);
 // The environment text (one JSON object of strings) with every value redacted
 // as above; text that is not a JSON object is redacted as one value.
 QString redactProxyEnvironment(const QString &environmentText);
+
+// The proxy environment as the compact JSON object text sent to the system daemon.
+QString proxyEnvironmentText(const QVariantMap &environment);
+
+// The same text with the userinfo of every value written "***", for logs
+// (redactProxyEnvironment).
+QString redactProxyPasswords(const QString &environmentText);

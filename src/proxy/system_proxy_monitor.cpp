@@ -1,8 +1,8 @@
 #include "proxy/system_proxy_monitor.h"
 
+#include "gsettings/settings_schema.h"
+#include "logging/log_category.h"
 #include "proxy/proxy_values.h"
-
-#include "util/log_category.h"
 
 #include <QGSettings>
 #include <QNetworkProxy>
@@ -65,13 +65,13 @@ SystemProxyMonitor::SystemProxyMonitor(QObject *parent)
 {
     // GLib aborts the process on an unknown schema; without one the desktop
     // has no proxy settings to follow, so the inherited environment stays.
-    const bool schemaInstalled = QGSettings::isSchemaInstalled(kProxySchemaId);
+    m_schema = SettingsSchema(kProxySchemaId);
+    const bool schemaInstalled = m_schema.isInstalled();
     if (schemaInstalled) {
-        m_gsettings = new QGSettings(kProxySchemaId, QByteArray(), this);
-        m_keys = m_gsettings->keys();
+        m_gsettings = m_schema.open(QByteArray(), this);
         QStringList missingKeys;
         for (const QString &key : {kModeKey, kAutoconfigUrlKey, kIgnoreHostsKey}) {
-            if (!m_keys.contains(key))
+            if (!m_schema.hasKey(key))
                 missingKeys.append(key);
         }
         if (!missingKeys.isEmpty()) {
@@ -146,7 +146,7 @@ void SystemProxyMonitor::resetApplicationManualProxy()
 
 QVariant SystemProxyMonitor::value(const QString &key) const
 {
-    return m_keys.contains(key) ? m_gsettings->get(key) : QVariant();
+    return m_schema.hasKey(key) ? m_gsettings->get(key) : QVariant();
 }
 
 void SystemProxyMonitor::setNoProxy()

@@ -2,6 +2,7 @@
 // proxy environment variables of this process, signalling every change.
 #pragma once
 
+#include "gsettings/settings_schema.h"
 #include "proxy/manual_proxy_config.h"
 
 #include <QByteArray>
@@ -46,8 +47,8 @@ private:
 
     static SystemProxyMonitor *m_instance;
 
+    SettingsSchema m_schema;
     QGSettings *m_gsettings = nullptr;
-    QStringList m_keys;
     bool m_initialized = false;
     QString m_proxyMode;
     QMap<ManualProxyType, ManualProxyConfig *> m_manualProxyConfigs;

@@ -1,8 +1,9 @@
 // The lock service's answer to "CurrentUser", up to the login name the
 // daemon takes from it and the warning it logs.
-#include "dbus/payload_parsers.h"
 #include "fuzz_check.h"
 #include "fuzz_input.h"
+#include "logrules/log_text.h"
+#include "session/session_facts.h"
 
 #include <QDebug>
 

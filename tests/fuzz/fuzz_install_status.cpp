@@ -1,9 +1,10 @@
 // An install-progress message (the package name and the status text carrying
 // "appBriefInfo"), up to whether and which bottle script would be started,
 // and the lines logged on the way.
-#include "dbus/payload_parsers.h"
 #include "fuzz_check.h"
 #include "fuzz_input.h"
+#include "logrules/log_text.h"
+#include "notices/payload_readers.h"
 
 #include <QDebug>
 #include <QDir>

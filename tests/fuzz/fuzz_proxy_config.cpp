@@ -1,6 +1,5 @@
 // A proxy configuration as the desktop settings hold it, up to the seven
 // proxy variables and the line logged when they are reported.
-#include "dbus/payload_parsers.h"
 #include "fuzz_check.h"
 #include "fuzz_input.h"
 #include "proxy/proxy_values.h"

@@ -1,8 +1,8 @@
 // The system daemon's "sigSystemNotificationSent" payload, up to the eight
 // values of the notice the session shows for it, if any.
-#include "dbus/notice_values.h"
 #include "fuzz_check.h"
 #include "fuzz_input.h"
+#include "notices/notice_values.h"
 
 namespace {
 const QString kSessionUser = QStringLiteral("alice");

@@ -1,8 +1,9 @@
 // The brief infos of "sigLocalAppsUpgradeNotify", up to the names announced
 // and the summary and body of the update notice.
-#include "dbus/notice_values.h"
 #include "fuzz_check.h"
 #include "fuzz_input.h"
+#include "notices/notice_texts.h"
+#include "notices/notice_values.h"
 
 #include <QObject>
 

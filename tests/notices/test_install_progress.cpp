@@ -3,6 +3,7 @@
 // Runs with /opt/apps grafted onto a directory of the test's own, and with a
 // recording stand-in for bash first on PATH.
 #include "dbus/appstore_daemon_interface.h"
+#include "logrules/log_text.h"
 
 #include <QDir>
 #include <QFile>

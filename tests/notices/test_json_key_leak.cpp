@@ -3,8 +3,10 @@
 // text do. The first tells if kJsonKeyGuard has to be on for this Qt; the
 // second, run in a build with -DORVANE_JSON_KEY_GUARD=OFF, shows what the guard
 // saves.
-#include "dbus/notice_values.h"
-#include "dbus/payload_parsers.h"
+#include "notices/notice_values.h"
+#include "notices/payload_readers.h"
+#include "peerjson/peer_json.h"
+#include "session/session_facts.h"
 
 #include <QJsonDocument>
 #include <QtTest>

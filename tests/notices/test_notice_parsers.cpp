@@ -1,6 +1,8 @@
 // The parsers behind the notices: what each makes of the system daemon's and
 // the installer's text, well-formed or not, and the update notice's body.
-#include "dbus/payload_parsers.h"
+#include "notices/notice_texts.h"
+#include "notices/payload_readers.h"
+#include "peerjson/peer_json.h"
 
 #include <QtTest>
 

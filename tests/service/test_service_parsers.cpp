@@ -1,6 +1,8 @@
 // The session service's parsers of peer text and its report helpers.
-#include "dbus/payload_parsers.h"
 #include "dbus/system_bus_probe.h"
+#include "logrules/log_text.h"
+#include "proxy/proxy_values.h"
+#include "session/session_facts.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

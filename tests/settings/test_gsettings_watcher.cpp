@@ -2,7 +2,7 @@
 // schemas). Calls that GLib would answer by aborting run in a child process:
 // the binary re-runs itself with "--child CASE".
 #include "gsettings/gsettings_watcher.h"
-#include "util/log_category.h"
+#include "logging/log_category.h"
 
 #include <QGSettings>
 

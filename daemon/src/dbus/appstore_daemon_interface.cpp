@@ -2,18 +2,21 @@
 
 #include "dbus/bottle_script.h"
 #include "dbus/bus_thread.h"
-#include "dbus/notice_values.h"
 #include "dbus/system_bus_probe.h"
 #include "dbus/system_daemon_interface.h"
 #include "gsettings/gsettings_watcher.h"
+#include "logging/log_category.h"
+#include "logrules/log_text.h"
+#include "notices/notice_sender.h"
+#include "notices/notice_texts.h"
+#include "notices/notice_values.h"
+#include "proxy/proxy_values.h"
 #include "proxy/system_proxy_monitor.h"
+#include "session/session_facts.h"
 #include "util/guard.h"
-#include "util/log_category.h"
 
-#include <nuvixcore/nnotifysender.h>
 #include <nuvixcore/nsysinfo.h>
 
-#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -437,37 +440,15 @@ void AppstoreDaemonInterface::reportManualProxy(const ProxyType &type, const QSt
 void AppstoreDaemonInterface::callNotify(const QString &summary, const QString &body, const QString &openUrl,
                                          const QString &fromId)
 {
-    const QStringList actions{QStringLiteral("show_detail"), QObject::tr("View")};
-    const QString command = QStringLiteral("orvane-home-appstore-client,%1,--from,%2").arg(openUrl).arg(fromId);
-    const QVariantMap hints{{QStringLiteral("x-orvane-action-show_detail"), command}};
-
-    Nuvix::Core::NUtil::NNotifySender(summary)
-        .appName(kAppName)
-        .replaceId(0)
-        .appIcon(QStringLiteral("orvane-app-store"))
-        .appBody(body)
-        .actions(actions)
-        .hints(hints)
-        .timeOut(-1)
-        .call();
+    sendNotification(viewNotifyValues(summary, body, openUrl, fromId));
 }
 
 void AppstoreDaemonInterface::callPkgOpNotify(const E_OptStatus &status, const QString &appName,
                                               const QString &packageName)
 {
     const std::optional<NotifyValues> values = pkgOpNotifyValues(status, appName, packageName);
-    if (!values)
-        return;
-
-    Nuvix::Core::NUtil::NNotifySender(values->summary)
-        .appName(values->appName)
-        .replaceId(values->replaceId)
-        .appIcon(values->appIcon)
-        .appBody(values->body)
-        .actions(values->actions)
-        .hints(values->hints)
-        .timeOut(values->timeout)
-        .call();
+    if (values)
+        sendNotification(*values);
 }
 
 void AppstoreDaemonInterface::slotSystemNotificationSent(const QString &noticeJsonStr)

@@ -3,7 +3,7 @@
 // service, the desktop settings and the proxy monitor into notices and reports.
 #pragma once
 
-#include "dbus/payload_parsers.h"
+#include "notices/payload_readers.h"
 
 #include <QDate>
 #include <QObject>

@@ -1,6 +1,6 @@
 #include "dbus/dbus_interface.h"
 
-#include "util/log_category.h"
+#include "logging/log_category.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

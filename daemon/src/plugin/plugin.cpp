@@ -4,8 +4,8 @@
 #include "dbus/appstore_daemon_interface.h"
 #include "dbus/dbus_interface.h"
 #include "gsettings/gsettings_watcher.h"
+#include "logging/log_category.h"
 #include "proxy/system_proxy_monitor.h"
-#include "util/log_category.h"
 #include "util/translation.h"
 
 #include <QCoreApplication>
@@ -134,7 +134,6 @@ __attribute__((visibility("default"))) int NSMRegister(const char *name, void *d
     if (!g_dbusInterface->registerDBus()) {
         qCWarning(logMain) << "Register D-Bus failed";
         releaseDBusInterface();
-        release(g_translator);
         return 0;
     }
 

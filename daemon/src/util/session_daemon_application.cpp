@@ -2,7 +2,7 @@
 
 #include "dbus/appstore_daemon_interface.h"
 #include "dbus/bus_thread.h"
-#include "util/log_category.h"
+#include "logging/log_category.h"
 #include "util/log_handler.h"
 #include "util/translation.h"
 

@@ -1,6 +1,9 @@
-#include "dbus/notice_values.h"
+#include "notices/notice_values.h"
+
+#include "notices/notice_texts.h"
 
 #include <QCoreApplication>
+#include <QObject>
 
 std::optional<NotifyValues> pkgOpNotifyValues(int status, const QString &appName, const QString &packageName)
 {
@@ -19,6 +22,21 @@ std::optional<NotifyValues> pkgOpNotifyValues(int status, const QString &appName
         }
     }
     values.timeout = 3000;
+    return values;
+}
+
+NotifyValues viewNotifyValues(const QString &summary, const QString &body, const QString &openUrl,
+                              const QString &fromId)
+{
+    NotifyValues values;
+    values.appName = QLatin1String(kNoticeAppName);
+    values.appIcon = QStringLiteral("orvane-app-store");
+    values.summary = summary;
+    values.body = body;
+    values.actions = QStringList{QStringLiteral("show_detail"), QObject::tr("View")};
+    const QString command = QStringLiteral("orvane-home-appstore-client,%1,--from,%2").arg(openUrl).arg(fromId);
+    values.hints = QVariantMap{{QStringLiteral("x-orvane-action-show_detail"), command}};
+    values.timeout = -1;
     return values;
 }
 
@@ -49,13 +67,4 @@ QStringList upgradeNoticeNames(const QStringList &infos, bool isWayland, const Q
         names.append(bodyMarkup ? escapeBodyMarkup(app.name) : app.name);
     }
     return names;
-}
-
-QString withoutMarkupCharacters(const QString &text)
-{
-    QString plain = text;
-    plain.replace(QLatin1Char('<'), QChar(0xFF1C));
-    plain.replace(QLatin1Char('>'), QChar(0xFF1E));
-    plain.replace(QLatin1Char('&'), QChar(0xFF06));
-    return plain;
 }

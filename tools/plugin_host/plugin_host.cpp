@@ -33,11 +33,7 @@
 #include <unistd.h>
 #include <utility>
 
-// GIO declares struct members named "signals", which Qt defines as a macro.
-#pragma push_macro("signals")
-#undef signals
 #include <gio/gio.h>
-#pragma pop_macro("signals")
 
 namespace {
 
@@ -137,13 +133,13 @@ int main(int argc, char **argv)
             const QDBusConnection bus = lastConnection.trimmed().isEmpty()
                 ? QDBusConnection::sessionBus()
                 : QDBusConnection(lastConnection.trimmed());
-            say(QStringLiteral("exported %1").arg(bus.objectRegisteredAt(kObjectPath) ? "yes" : "no"));
+            say(QStringLiteral("exported %1").arg(QLatin1String(bus.objectRegisteredAt(kObjectPath) ? "yes" : "no")));
             say(QStringLiteral("View %1").arg(QCoreApplication::translate("QObject", "View")));
             say(QStringLiteral("connection %1").arg(bus.baseService()));
         } else if (command == QLatin1String("unload")) {
             nsmRegister = nullptr;
             nsmUnRegister = nullptr;
-            say(QStringLiteral("unloaded %1").arg(library.unload() ? "yes" : "no"));
+            say(QStringLiteral("unloaded %1").arg(QLatin1String(library.unload() ? "yes" : "no")));
         } else if (command == QLatin1String("getenv")) {
             const char *value = std::getenv(argument.toUtf8().constData());
             say(value ? QStringLiteral("env set %1").arg(QString::fromUtf8(value)) : QStringLiteral("env unset"));
@@ -153,7 +149,7 @@ int main(int argc, char **argv)
             say(QStringLiteral("open %1")
                     .arg(QDBusConnection::connectToBus(QDBusConnection::SessionBus, argument).baseService()));
         } else if (command == QLatin1String("connected")) {
-            say(QStringLiteral("connected %1").arg(QDBusConnection(argument).isConnected() ? "yes" : "no"));
+            say(QStringLiteral("connected %1").arg(QLatin1String(QDBusConnection(argument).isConnected() ? "yes" : "no")));
         } else if (command == QLatin1String("watch")) {
             GSettingsSchemaSource *source = g_settings_schema_source_get_default();
             GSettingsSchema *schema = source ? g_settings_schema_source_lookup(source, argument.toUtf8().constData(), TRUE)
@@ -164,7 +160,7 @@ int main(int argc, char **argv)
                 g_signal_connect(settings, "changed", G_CALLBACK(countChange), &changes);
                 watched.append(settings);
             }
-            say(QStringLiteral("watch %1").arg(schema ? "yes" : "no"));
+            say(QStringLiteral("watch %1").arg(QLatin1String(schema ? "yes" : "no")));
         } else if (command == QLatin1String("changes")) {
             say(QStringLiteral("changes %1").arg(changes));
         } else if (command == QLatin1String("quit")) {

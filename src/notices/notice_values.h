@@ -2,7 +2,7 @@
 // without a bus: from the payload text to the values of the notification.
 #pragma once
 
-#include "dbus/payload_parsers.h"
+#include "notices/payload_readers.h"
 
 #include <QString>
 #include <QStringList>
@@ -31,6 +31,11 @@ struct NotifyValues
 // for OptNone.
 std::optional<NotifyValues> pkgOpNotifyValues(int status, const QString &appName, const QString &packageName);
 
+// A notice with a "View" action (label translated) whose command opens the
+// app-store client at openUrl, telling it the launch source fromId.
+NotifyValues viewNotifyValues(const QString &summary, const QString &body, const QString &openUrl,
+                              const QString &fromId);
+
 // A "sigSystemNotificationSent" payload that is to be shown to the session
 // user logName; nothing for any other.
 std::optional<_System_Notification_Data> systemNoticeFor(const QString &noticeJson, const QString &logName);
@@ -40,8 +45,3 @@ std::optional<_System_Notification_Data> systemNoticeFor(const QString &noticeJs
 // session only apps that support it, never an ignored package.
 QStringList upgradeNoticeNames(const QStringList &infos, bool isWayland, const QStringList &ignoredPackages,
                                bool bodyMarkup);
-
-// text with "<", ">" and "&" replaced by their fullwidth look-alikes, for a
-// notification server that did not say whether it reads markup: the text
-// then reads the same to a server that does and to one that does not.
-QString withoutMarkupCharacters(const QString &text);
