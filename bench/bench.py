@@ -236,14 +236,15 @@ def print_table(args, figures, machine_before, machine_after):
     def against_floor(label, figure, floor, limit, fmt, unit, program='daemon', note=''):
         """A target on the ratio of a figure to its floor's, shown beside
         both figures: what the stack costs anyway is not held against the
-        daemon. A floor of 0 leaves no ratio: then the daemon must be 0 too."""
+        daemon. A floor of 0 or less (no growth) leaves no ratio: then the
+        daemon may not exceed it."""
         value, base = f.median(figure, program), f.median(figure, floor)
         if value is None or base is None:
             target(label, None, False, '')
             return
         both = ('(daemon %s, floor %s)' % (fmt % value + unit, fmt % base + unit)) + note
-        if base == 0:
-            target(label, value, value == 0, 'no ratio ' + both)
+        if base <= 0:
+            target(label, value, value <= base, 'no ratio ' + both)
         else:
             target(label, value, value / base <= limit, '%.3fx %s' % (value / base, both))
 
