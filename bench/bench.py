@@ -254,14 +254,14 @@ def print_table(args, figures, machine_before, machine_after):
         target(label, value, value is not None and value <= limit,
                (fmt % value) + unit + ' (no floor)' if value is not None else '')
 
-    against_floor('Rss at rest <= 1.15x rest floor', 'rss', 'rest-floor', 1.15, '%d', ' KiB')
+    against_floor('Rss at rest <= 1.10x rest floor', 'rss', 'rest-floor', 1.10, '%d', ' KiB')
     against_floor('Private_Dirty at rest <= 1.15x rest floor', 'private_dirty', 'rest-floor', 1.15, '%d', ' KiB')
     against_floor('exec -> name owned <= 1.5x rest floor', 'name_ms', 'rest-floor', 1.5, '%.1f', ' ms')
     absolute('exec -> first report <= 50 ms', 'report_ms', 50, '%.1f', ' ms')
     against_floor('idle wake-ups in %d s <= 1.0x rest floor' % args.idle, 'idle_wakeups', 'rest-floor', 1.0,
                   '%d', '')
     against_floor('idle CPU in %d s <= 1.0x rest floor' % args.idle, 'idle_cpu_ms', 'rest-floor', 1.0, '%.3f', ' ms')
-    for event, label, limit in (('shown', 'notice shown', 1.15), ('other', 'notice dropped', 1.25)):
+    for event, label, limit in (('shown', 'notice shown', 1.15), ('other', 'notice dropped', 1.15)):
         full = f.median('ir_' + event, 'daemon')
         fn = f.median('ir_' + event, 'daemon-notrim')
         share = ', trim share %.1f%%' % (100 * (full - fn) / full) if full and fn else ''
