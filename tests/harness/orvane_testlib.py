@@ -173,10 +173,11 @@ class Fake:
 class Daemon:
     '''The real program (or the plugin host) as a child process.'''
 
-    def __init__(self, argv, env, log_name, stdin=None, preexec=None):
+    def __init__(self, argv, env, log_name, stdin=None, stdout=None, preexec=None):
+        '''stdout None joins stderr in the log file.'''
         self.log_path = os.path.join(TMPDIR, log_name)
         self.log = open(self.log_path, 'wb')
-        self.proc = subprocess.Popen(argv, env=env, stdout=subprocess.PIPE if stdin else self.log,
+        self.proc = subprocess.Popen(argv, env=env, stdout=self.log if stdout is None else stdout,
                                      stderr=self.log, stdin=stdin, preexec_fn=preexec)
 
     @property
@@ -274,22 +275,28 @@ class DaemonTestCase(unittest.TestCase):
                 env[key] = value
         return env
 
-    def start_daemon(self, env=None, wait=True, argv=None, preexec=None, log_name=None):
+    def start_daemon(self, env=None, wait=True, argv=None, preexec=None, log_name=None, timeout=None,
+                     stdin=None, stdout=None):
+        '''Starts the program (argv, default the daemon); with wait, returns once
+        it owns its name and its loop answers, each within timeout (default
+        10 s for the name, 30 s for the loop). stdin and stdout as for Popen;
+        stdout None goes to the log with stderr.'''
         daemon = Daemon(argv or [DAEMON], env or self.daemon_env(),
-                        log_name or 'daemon-%d.log' % len(self._daemons), preexec=preexec)
+                        log_name or 'daemon-%d.log' % len(self._daemons), stdin=stdin, stdout=stdout,
+                        preexec=preexec)
         self._daemons.append(daemon)
         if wait:
             wait_until(lambda: daemon.proc.poll() is not None or name_has_owner(self.session_bus, SESSION_NAME),
-                       message='daemon to own its name')
+                       timeout or 10.0, 'daemon to own its name')
             if daemon.proc.poll() is not None:
                 raise AssertionError('daemon exited with %s:\n%s' % (daemon.proc.returncode, daemon.text()))
             # The name is owned before the event loop runs (and before the
             # signal handlers exist): wait until the loop answers.
-            self.settle()
+            self.settle(timeout or 30.0)
         return daemon
 
-    def settle(self):
-        wait_for_daemon(self.session_bus)
+    def settle(self, timeout=30.0):
+        wait_for_daemon(self.session_bus, timeout)
 
     def edition_env(self, edition=3):
         path = os.path.join(TMPDIR, 'os-release-%d' % edition)
@@ -354,7 +361,7 @@ class PluginHost(Daemon):
     Replies come on its stdout; the plugin's log (stderr) goes to the log file.'''
 
     def __init__(self, argv, env, log_name):
-        super().__init__(argv, env, log_name, stdin=subprocess.PIPE)
+        super().__init__(argv, env, log_name, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         self.replies = queue.Queue()
         self._reader = threading.Thread(target=self._read, daemon=True)
         self._reader.start()

@@ -7,25 +7,12 @@ import re
 import signal
 import struct
 import subprocess
-import tempfile
 import unittest
 
-from orvane_testlib import bus, name_has_owner, wait_until
+from orvane_testlib import DaemonTestCase, SESSION_NAME, name_has_owner, wait_until
 
-DAEMON = os.environ['ORVANE_DAEMON']
-BUS_NAME = 'com.orvane.appstore.daemon'
-SESSION = bus(False)
 NOT_SUPPORTED = '"NConfig is not supported in current NUVIX version:" 5.4.21'
 SIGTERM_LINE = 'SIGNAL 15 recv, exit'
-
-
-def catches(pid, signum):
-    """Whether the process has a handler installed for signum."""
-    with open('/proc/%d/status' % pid) as status:
-        for line in status:
-            if line.startswith('SigCgt:'):
-                return bool(int(line.split()[1], 16) & (1 << (signum - 1)))
-    return False
 
 
 def _environ_address(pid):
@@ -79,70 +66,39 @@ def live_environment(pid):
     return dict(e.split('=', 1) for e in entries if '=' in e)
 
 
-class Daemon:
-    def __init__(self, test, rules=None, extra_env=None):
-        env = dict(os.environ)
-        env.pop('QT_LOGGING_RULES', None)
-        if rules is not None:
-            env['QT_LOGGING_RULES'] = rules
-        env.update(extra_env or {})
-        self._stderr = tempfile.TemporaryFile(dir=os.environ.get('ORVANE_TEST_TMPDIR'))
-        self.process = subprocess.Popen([DAEMON], env=env, stdin=subprocess.DEVNULL,
-                                        stdout=subprocess.DEVNULL, stderr=self._stderr)
-        test.addCleanup(self.close)
+class ProgramLoggingTest(DaemonTestCase):
+    def start(self, rules=None, **extra_env):
+        """The program with QT_LOGGING_RULES set to rules (unset for None),
+        once it owns its name and its loop (so its SIGTERM handler) runs.
+        Its stderr goes to the log."""
+        return self.start_daemon(env=self.daemon_env(QT_LOGGING_RULES=rules, **extra_env), timeout=30,
+                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
 
-    def stderr(self):
-        self._stderr.seek(0)
-        return self._stderr.read().decode('utf-8', 'replace')
+    def terminate(self, daemon):
+        status = daemon.stop(signal.SIGTERM, timeout=30)
+        # The next program needs the name free again.
+        wait_until(lambda: not name_has_owner(self.session_bus, SESSION_NAME), 10, 'the bus name to be released')
+        return status
 
-    def wait_ready(self):
-        """Until the program owns its bus name and has its SIGTERM handler."""
-        def ready():
-            if self.process.poll() is not None:
-                raise AssertionError('program exited with %d:\n%s' % (self.process.returncode, self.stderr()))
-            return name_has_owner(SESSION, BUS_NAME) and catches(self.process.pid, signal.SIGTERM)
-        wait_until(ready, 30, 'the program to be ready')
-
-    def terminate(self):
-        self.process.send_signal(signal.SIGTERM)
-        try:
-            return self.process.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            raise AssertionError('program did not exit on SIGTERM:\n' + self.stderr())
-
-    def close(self):
-        if self._stderr.closed:
-            return
-        if self.process.poll() is None:
-            self.process.kill()
-            self.process.wait()
-        # The next test's program needs the name free again.
-        wait_until(lambda: not name_has_owner(SESSION, BUS_NAME), 10, 'the bus name to be released')
-        self._stderr.close()
-
-
-class ProgramLoggingTest(unittest.TestCase):
     def test_start_reports_configuration_facility_twice(self):
-        daemon = Daemon(self)
-        daemon.wait_ready()
-        self.assertEqual(daemon.terminate(), 0)
+        daemon = self.start()
+        self.assertEqual(self.terminate(daemon), 0)
 
-        lines = [l for l in daemon.stderr().splitlines() if NOT_SUPPORTED in l]
-        self.assertEqual(len(lines), 2, daemon.stderr())
+        lines = [l for l in daemon.text().splitlines() if NOT_SUPPORTED in l]
+        self.assertEqual(len(lines), 2, daemon.text())
         self.assertIn('bool NConfigWatcher::addNConfig(QString, const QString&, const QString&) ' + NOT_SUPPORTED,
                       lines[0])
         self.assertIn('QVariant NConfigWatcher::getValueSync(QString, const QString&, const QString&, '
                       'const QString&) ' + NOT_SUPPORTED, lines[1])
 
     def test_rules_variable_is_removed_from_environment(self):
-        daemon = Daemon(self, rules='*.debug=true', extra_env={'ORVANE_PROBE': 'kept'})
-        daemon.wait_ready()
+        daemon = self.start('*.debug=true', ORVANE_PROBE='kept')
 
-        environment = live_environment(daemon.process.pid)
+        environment = live_environment(daemon.pid)
         # The probe shows that the environment was read at all.
         self.assertEqual(environment.get('ORVANE_PROBE'), 'kept')
         self.assertNotIn('QT_LOGGING_RULES', environment)
-        self.assertEqual(daemon.terminate(), 0)
+        self.assertEqual(self.terminate(daemon), 0)
 
     def test_rules_decide_on_termination_line(self):
         cases = [
@@ -152,17 +108,15 @@ class ProgramLoggingTest(unittest.TestCase):
         ]
         for rules, shown in cases:
             with self.subTest(rules=rules):
-                daemon = Daemon(self, rules=rules)
-                daemon.wait_ready()
+                daemon = self.start(rules)
                 # Status 0: the handler ran, so a missing line is the rules' doing.
-                self.assertEqual(daemon.terminate(), 0, daemon.stderr())
-                lines = [l for l in daemon.stderr().splitlines() if SIGTERM_LINE in l]
+                self.assertEqual(self.terminate(daemon), 0, daemon.text())
+                lines = [l for l in daemon.text().splitlines() if SIGTERM_LINE in l]
                 if shown:
-                    self.assertEqual(len(lines), 1, daemon.stderr())
+                    self.assertEqual(len(lines), 1, daemon.text())
                     self.assertRegex(lines[0], r'\[Debug\] \[com\.orvane\.app-store\.session-daemon\] ')
                 else:
-                    self.assertEqual(lines, [], daemon.stderr())
-                daemon.close()
+                    self.assertEqual(lines, [], daemon.text())
 
 
 if __name__ == '__main__':
