@@ -1,6 +1,6 @@
 #include "dbus/appstore_daemon_interface.h"
 
-#include "dbus/bottle_script.h"
+#include "util/bottle_script.h"
 #include "dbus/bus_thread.h"
 #include "dbus/system_bus_probe.h"
 #include "dbus/system_daemon_interface.h"

@@ -1,4 +1,4 @@
-#include "dbus/bottle_script.h"
+#include "util/bottle_script.h"
 
 #include <QByteArray>
 #include <QFile>
