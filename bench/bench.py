@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 '''Runs the daemon beside the two floor programs of its own stack and prints
 one table: medians (min, max) over interleaved rounds, each figure with its
 ratio to the floor, and the targets met or not met: a ratio to the floor where a

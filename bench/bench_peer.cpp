@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The peers of the program under measurement, in one fast process: the system
 // app-store daemon (owns its name, answers its calls, emits its signals), the
 // notification server of the session bus, and a writer of the proxy settings.

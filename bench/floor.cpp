@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The floor of the daemon's own stack: a minimal program linked like the
 // daemon that does the same start-up work and idles. Built twice: the rest
 // floor ignores the notices it subscribes to; the event floor (FLOOR_HANDLES_NOTICES)

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 '''One program under measurement in its own sandbox (run under
 tests/harness/run-with-buses): starts the fast peer, then the program, and
 measures it on commands read from stdin, one JSON answer per line on stdout.

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Where an install puts what GNUInstallDirs alone does not say. Each place is a
 # cache variable; a relative value is taken under the GNUInstallDirs directory
 # its description names, so that a later change of the prefix or of that

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # The Qt the whole build uses: -DORVANE_QT_MAJOR=5 (Qt 5.15, the default) or 6.
 # The plugin is loaded into the session service manager's own process, so it
 # must be built against the Qt major version of that host; the program follows

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # -DORVANE_SANITIZE=ON builds every target with AddressSanitizer (leaks
 # included) and UndefinedBehaviorSanitizer; scripts/test-sanitized runs the
 # suite on such a build. Any finding ends the process that made it.

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # orvane_compile_schemas(TARGET target DIR output-dir FILES schema.xml...)
 # Copies the schema files into DIR and compiles them there, as the build target
 # TARGET, so that GSETTINGS_SCHEMA_DIR can point at DIR.

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # The desktop toolkit's core library: the project's own stand-in, linked in
 # statically, or with ORVANE_SYSTEM_NUVIXCORE the desktop's installed library
 # (found through pkg-config, or failing that by its library and header names).

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 '''The scenario of scripts/demo: starts the fakes and the daemon in the
 sandbox that run-with-buses made, shows it handling a few events, then leaves
 it running until Ctrl-C.'''

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Entry of the standalone session daemon.
 #include "dbus/dbus_interface.h"
 #include "logging/log_category.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "nuvixcore/nlogmanager.h"
 #include "nlogmanager_p.h"
 
@@ -234,14 +237,14 @@ int openLogDirectory(const QByteArray &dir, QByteArray *error)
     const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         const int openErrno = errno;
-        struct stat st {};
+        struct stat st = {};
         if ((openErrno == ENOTDIR || openErrno == ELOOP) && ::lstat(dir.constData(), &st) == 0 && S_ISLNK(st.st_mode))
             *error = "its directory is a symbolic link";
         else
             *error = openErrno == ENOTDIR ? QByteArray("its directory is not a directory") : openError(openErrno);
         return -1;
     }
-    struct stat st {};
+    struct stat st = {};
     if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
         *error = "its directory does not belong to the user";
         ::close(fd);
@@ -263,7 +266,7 @@ int openLogFileAt(int dirFd, const QByteArray &name, int extraFlags, QByteArray 
         *error = openError(errno);
         return -1;
     }
-    struct stat st {};
+    struct stat st = {};
     // A second hard link would make the daemon append to whatever file it is.
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1) {
         *error = "not a regular file of the user's own";
@@ -361,7 +364,7 @@ bool stderrIsJournal()
     quint64 inode = 0;
     if (!LogText::parseJournalStream(qgetenv("JOURNAL_STREAM"), &device, &inode))
         return false;
-    struct stat st {};
+    struct stat st = {};
     return ::fstat(STDERR_FILENO, &st) == 0 && quint64(st.st_dev) == device && quint64(st.st_ino) == inode;
 }
 
@@ -414,7 +417,7 @@ void NLogManager::registerConsoleAppender()
         ::close(s.consoleFd);
     s.consoleFd = STDERR_FILENO;
     s.consoleKind = ConsoleKind::Plain;
-    struct stat st {};
+    struct stat st = {};
     if (::fstat(STDERR_FILENO, &st) == 0 && S_ISSOCK(st.st_mode)) {
         s.consoleKind = ConsoleKind::Socket;
     } else if (::fstat(STDERR_FILENO, &st) == 0 && !S_ISREG(st.st_mode)) {

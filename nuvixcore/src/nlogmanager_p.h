@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The stand-in's own business behind NLogManager, for its tests; never
 // installed. What the appenders do beyond the contract:
 // - console: when standard error is the journal (JOURNAL_STREAM names its

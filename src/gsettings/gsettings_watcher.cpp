@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "gsettings/gsettings_watcher.h"
 
 #include "gsettings/settings_schema.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Process-wide registry of GSettings objects, one per (schema id, path), whose
 // change notifications are folded into the one signal sigValueChanged.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A GSettings schema as the installed schemas describe it. gsettings-qt asks
 // GLib without checking first, and GLib aborts the process on an unknown
 // schema, path or key; every such check is made here, on GIO directly, before

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Installs the process's logging filter rules from QT_LOGGING_RULES and the
 // toolkit configuration, and removes the variable from the environment so that
 // neither Qt nor a child process reads it again.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What may stand in a log line: the one definition of a character that is
 // unsafe there, the escaping of such characters, and the bound on text quoted
 // from a peer. Pure functions, used by the log handler of the program and by

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Access point to the toolkit's key-value configuration facility. The toolkit
 // version in use does not offer it, so every operation reports that and
 // answers with a neutral result.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "notices/notice_sender.h"
 
 #include "notices/notice_values.h"

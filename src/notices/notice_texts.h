@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The texts of the notices: summaries and icons of the package-operation
 // notices, the body of the update notice, and the forms a name takes in a
 // body for servers that do or may read it as markup.

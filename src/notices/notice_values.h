@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What the session service shows for the system daemon's signals, decided
 // without a bus: from the payload text to the values of the notification.
 #pragma once

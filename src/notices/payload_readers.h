@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Readers of the system daemon's payloads: each takes the peer's text and
 // returns the fields the session service uses; none touches a bus, a setting
 // or the log.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Peer JSON: the one way text from a bus peer becomes a QJsonDocument, with the
 // guard against QJsonDocument::fromJson losing the value of a repeated key.
 #pragma once

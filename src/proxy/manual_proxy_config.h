@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The user's manual proxy settings for one protocol, read from that protocol's
 // desktop settings schema and kept as a QNetworkProxy with a validity flag.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What the proxy settings may put into the environment and into the log. Each
 // function takes the settings' text and numbers and returns plain values; none
 // touches a setting, the environment or the log.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "proxy/system_proxy_monitor.h"
 
 #include "gsettings/settings_schema.h"

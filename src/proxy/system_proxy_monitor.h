@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Follows the desktop's system proxy settings and mirrors them into the seven
 // proxy environment variables of this process, signalling every change.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The facts of the session as its peers and its environment give them: the
 // lock service's answer about the current user, what may pass for a login
 // name, and whether the session runs on Wayland. Pure functions of text.

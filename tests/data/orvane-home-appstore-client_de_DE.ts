@@ -1,4 +1,6 @@
 <?xml version="1.0" encoding="utf-8"?>
+<!-- SPDX-FileCopyrightText: 2026 Orvane -->
+<!-- SPDX-License-Identifier: GPL-3.0-or-later -->
 <!DOCTYPE TS>
 <!-- German test catalogue: only the texts the daemon shows. -->
 <TS version="2.1" language="de_DE">

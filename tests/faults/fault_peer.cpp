@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A bus peer for the fault tests, on raw libdbus so that it is fast and does
 // exactly what it is told: nothing is answered behind its back.
 //

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 '''A flood of system notices, valid and malformed, from the system daemon's
 own name: the daemon shows every notice meant for its user and nothing else,
 gives its memory back, and still hears the next notice at once.'''

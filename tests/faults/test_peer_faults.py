@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 '''The real program against peers that are absent, leave, come back under a
 new owner, or hang (own their name and answer nothing): it starts in bounded
 time, never stays blocked on a peer, and serves the peer that comes next.'''

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 '''Signals of the system daemon and of the lock service forged by connections
 that do not own the sender's name: broadcast and sent to the daemon alone,
 while the name is absent, owned, between two owners, and after its owner let

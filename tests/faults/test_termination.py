@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 '''SIGINT and SIGTERM end the program in order, with status 0 within 3 s,
 whatever it is doing: idle (100 runs), in a flood of system notices, or
 waiting in a blocking call on a system daemon that never answers.

@@ -1,3 +1,6 @@
+/* SPDX-FileCopyrightText: 2026 Orvane */
+/* SPDX-License-Identifier: GPL-3.0-or-later */
+
 /* Preloaded into the daemon by the tests: SIGUSR1 makes the process call
  * abort(), as a failed check inside a library would. */
 #include <signal.h>

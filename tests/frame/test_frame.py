@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 '''The program's frame seen from outside: its bus name and object, a second
 instance, termination signals, translation loading and the log file.'''
 import os

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The stand-in toolkit's appenders behind the program's log handler: place,
 // modes, line format and rotation of the file; what reaches the console, and
 // its form when the console is the journal; the escaping and cutting that the
@@ -77,7 +80,7 @@ void LogAppenderTest::writesLinesToPrivateFile()
                  .hasMatch(),
              qPrintable(text));
 
-    struct stat st {};
+    struct stat st = {};
     QCOMPARE(::stat(QFile::encodeName(m_dir).constData(), &st), 0);
     QCOMPARE(st.st_mode & 07777, mode_t(0700));
     QCOMPARE(::stat(QFile::encodeName(m_file).constData(), &st), 0);
@@ -289,7 +292,7 @@ void LogAppenderTest::consoleLineForm()
     QFile(other).open(QIODevice::WriteOnly);
     const int captureFd = ::open(QFile::encodeName(capture).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     QVERIFY(captureFd >= 0);
-    struct stat st {};
+    struct stat st = {};
     QCOMPARE(::stat(QFile::encodeName(stream == QLatin1String("stderr") ? capture : other).constData(), &st), 0);
     if (stream.isNull())
         qunsetenv("JOURNAL_STREAM");

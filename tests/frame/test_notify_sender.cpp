@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The toolkit's notification builder against a fake notification server: the
 // eight Notify values arrive in their order and with their D-Bus types.
 #include <nuvixcore/nnotifysender.h>

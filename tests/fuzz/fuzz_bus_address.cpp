@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A D-Bus address list from the environment, up to the socket that the
 // start-up probe of the system bus would connect to.
 #include "dbus/system_bus_probe.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A property a target checks on the daemon's decision; a broken one ends the
 // run like a crash, so that libFuzzer keeps the input.
 #pragma once

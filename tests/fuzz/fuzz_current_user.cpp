@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The lock service's answer to "CurrentUser", up to the login name the
 // daemon takes from it and the warning it logs.
 #include "fuzz_check.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What the fuzz targets share: the raw input as Qt text, and the input cut
 // into the fields of a target whose peer hands over several values at once.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // An install-progress message (the package name and the status text carrying
 // "appBriefInfo"), up to whether and which bottle script would be started,
 // and the lines logged on the way.

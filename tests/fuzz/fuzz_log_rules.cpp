@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A logging rules text (QT_LOGGING_RULES or the configuration's "log_rules"),
 // up to the filter rules installed in Qt.
 #include "fuzz_check.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The os-release text, up to the edition that switches the system notices on.
 #include "fuzz_input.h"
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A proxy configuration as the desktop settings hold it, up to the seven
 // proxy variables and the line logged when they are reported.
 #include "fuzz_check.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The system daemon's "sigSystemNotificationSent" payload, up to the eight
 // values of the notice the session shows for it, if any.
 #include "fuzz_check.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The brief infos of "sigLocalAppsUpgradeNotify", up to the names announced
 // and the summary and body of the update notice.
 #include "fuzz_check.h"

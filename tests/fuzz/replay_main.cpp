@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Runs a fuzz target's entry point once per file, as libFuzzer would for a
 // crash reproducer, so that every corpus file stays a test of the ordinary
 // build. Arguments are files or directories (every regular file in them).

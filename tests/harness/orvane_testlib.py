@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 '''Test library for end-to-end tests of the session daemon.
 
 Every test module runs under run-with-buses, so both buses, the settings

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 '''The harness's buses keep the limits of the real ones: a connection may have
 128 calls awaiting a reply on the system bus and 50,000 on the session bus.
 A peer that owns a name and never reads its socket collects the calls.'''

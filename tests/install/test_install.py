@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 '''The daemon as a session starts it: D-Bus activation through the generated
 service file, the user unit and the autostart entry as systemd reads them, and
 what an install puts where.'''

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 '''What the notice tests share: the payloads of the system app-store daemon,
 its stored notice date, and a control notice that proves a negative.'''
 import json

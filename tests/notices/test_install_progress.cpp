@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // slotInstallProgress invoked by name, as its outside caller does: which
 // completed installs start the package's bottle script, how, and what is logged.
 // Runs with /opt/apps grafted onto a directory of the test's own, and with a

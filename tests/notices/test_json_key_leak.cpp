@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Whether QJsonDocument::fromJson of the Qt at hand loses memory on a key
 // repeated over an array or an object, and whether the daemon's parsers of peer
 // text do. The first tells if kJsonKeyGuard has to be on for this Qt; the

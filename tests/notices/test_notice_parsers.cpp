@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The parsers behind the notices: what each makes of the system daemon's and
 // the installer's text, well-formed or not, and the update notice's body.
 #include "notices/notice_texts.h"

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 '''Package-operation notices: the system daemon's payloads as the notification
 server receives them, who gets to see them, and their translation.'''
 import os

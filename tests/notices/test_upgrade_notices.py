@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 '''The daily update notice: its values and body, the filters, the user's and
 the system daemon's switches, and the stored date of the last notice.'''
 import json

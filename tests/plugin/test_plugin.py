@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 '''The daemon as a plugin of a session service manager, loaded into
 appstore-plugin-host: what the library exports, where it puts its object,
 a refused start, stop and a second start in one process, and that it then

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Shared by the proxy tests: writes the five proxy schemas the way the
 // desktop's settings panel would, and shows the process's proxy environment
 // in a form that tells an unset variable from an empty one.

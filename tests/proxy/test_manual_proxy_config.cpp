@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // One protocol's manual proxy settings as read from the store, at construction
 // and while the user edits them.
 #include "proxy/manual_proxy_config.h"

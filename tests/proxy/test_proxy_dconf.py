@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 '''The proxy settings in the store a desktop really uses: dconf, its service
 on the test's session bus, written with the dconf tool the way a settings
 panel or an administrator writes them, several keys in one change.'''

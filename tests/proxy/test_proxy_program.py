@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 '''Proxy values the program inherited, as the system daemon and the log see
 them: the daemon gets them as they are, the log never shows their userinfo.'''
 import json

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A desktop whose proxy schemas are missing or older than ours. GLib aborts
 // the process on an unknown schema or key, so each case runs in a child: this
 // binary started again with "--child".

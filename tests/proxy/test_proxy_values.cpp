@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What the proxy settings may put into the environment, and what of it the
 // log may show.
 #include "proxy/proxy_values.h"

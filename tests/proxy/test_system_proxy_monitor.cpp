@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The proxy environment of the process as the user's proxy settings change,
 // and the URLs written into it.
 #include "proxy/system_proxy_monitor.h"

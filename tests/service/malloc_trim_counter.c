@@ -1,3 +1,6 @@
+/* SPDX-FileCopyrightText: 2026 Orvane */
+/* SPDX-License-Identifier: GPL-3.0-or-later */
+
 /* Preloaded into the daemon by the tests: records every malloc_trim call as
  * one line in the file named by ORVANE_TRIM_LOG, then trims as usual. */
 #define _GNU_SOURCE

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 '''The session service seen from its peers: proxy reports to the system
 daemon, the login name from its sources, a system daemon that is absent or
 restarts, the Wayland and edition switches, and heap trimming per event.'''

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The session service's parsers of peer text and its report helpers.
 #include "dbus/system_bus_probe.h"
 #include "logrules/log_text.h"

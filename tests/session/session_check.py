@@ -1,4 +1,7 @@
 #!/usr/bin/python3
+# SPDX-FileCopyrightText: 2026 Orvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 '''The packages of the tree in a booted Debian system: run as root by a
 oneshot unit inside the container that scripts/session-check boots.
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The GSettings registry against real GSettings (keyfile backend, compiled
 // schemas). Calls that GLib would answer by aborting run in a child process:
 // the binary re-runs itself with "--child CASE".

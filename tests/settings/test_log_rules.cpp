@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Splitting of logging rule texts as they come from QT_LOGGING_RULES and the
 // toolkit configuration, and the watcher's reaction to a configuration change.
 #include "logrules/log_rules_watcher.h"

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 """The standalone program's logging set-up, seen from outside: the rules taken
 from QT_LOGGING_RULES, the variable's removal from its environment, and the
 configuration facility's notices at start."""

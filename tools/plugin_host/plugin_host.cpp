@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A small session service manager for tests and the demo: loads the plugin,
 // starts and stops it through its two entry functions, and takes commands, one
 // per line, on standard input:

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The session service: holds the proxy to the system app-store daemon and the
 // facts of this session, and turns the events of the system daemon, the lock
 // service, the desktop settings and the proxy monitor into notices and reports.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Mends for the thread in which Qt runs every bus connection: one keeps the
 // buses read after messages were freed on the main thread, one lets it finish
 // its work at exit.

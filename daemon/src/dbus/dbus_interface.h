@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The daemon's presence on the session bus: the object
 // /com/orvane/appstore/daemon with its one method Instance, and in the
 // standalone program the well-known name com.orvane.appstore.daemon.

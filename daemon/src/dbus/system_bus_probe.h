@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Finds out, without blocking, whether the system bus answers at all.
 #pragma once
 

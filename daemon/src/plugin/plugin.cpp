@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Entry functions of the daemon as a plugin of a session service manager: the
 // host owns the application object and the loop, the plugin only the daemon's
 // own objects.

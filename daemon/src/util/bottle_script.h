@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The start of a package's bottle script: only root's own script, reached
 // from the real /opt/apps through directories root alone may change.
 #pragma once

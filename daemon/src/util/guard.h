@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Scope guard: runs its function when the scope it lives in ends, however it ends.
 #pragma once
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "util/log_handler.h"
 
 #include "logrules/log_text.h"
@@ -88,7 +91,7 @@ bool stderrIsJournal()
         return false;
     const qulonglong device = parts.at(0).toULongLong(&deviceOk);
     const qulonglong inode = parts.at(1).toULongLong(&inodeOk);
-    struct stat st {};
+    struct stat st = {};
     return deviceOk && inodeOk && ::fstat(STDERR_FILENO, &st) == 0 && qulonglong(st.st_dev) == device
         && qulonglong(st.st_ino) == inode;
 }
@@ -97,7 +100,7 @@ bool stderrIsJournal()
 // is not async-signal-safe. Returns the length written (23).
 int signalSafeTimestamp(char *out, long utcOffset)
 {
-    struct timespec now {};
+    struct timespec now = {};
     ::clock_gettime(CLOCK_REALTIME, &now);
     const long long local = static_cast<long long>(now.tv_sec) + utcOffset;
     long long days = local / 86400;

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The program's own message handler, in front of whatever appenders the
 // toolkit installed: every message is made safe for a log line (escaped, cut,
 // a D-Bus dump's credentials left out) before any appender sees it. Also the

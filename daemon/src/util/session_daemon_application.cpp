@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "util/session_daemon_application.h"
 
 #include "dbus/appstore_daemon_interface.h"
@@ -152,7 +155,7 @@ void SessionDaemonApplication::installSignalHandlers()
     prepareAbortLine();
     g_pid = ::getpid();
 
-    struct sigaction action {};
+    struct sigaction action = {};
     action.sa_sigaction = signalHandler;
     action.sa_flags = SA_SIGINFO | SA_RESTART;
     sigemptyset(&action.sa_mask);

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Application object of the standalone program: translation, names, log
 // appenders, the session service, and an orderly exit on termination signals
 // and when the session bus goes away.

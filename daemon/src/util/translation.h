@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Where the daemon finds its translations: the app-store client's catalogue
 // for the system locale (the daemon ships none of its own).
 #pragma once

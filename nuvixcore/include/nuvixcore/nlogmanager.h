@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Log appenders of the toolkit: route every Qt message of the process to the
 // console and to a per-application log file.
 #pragma once

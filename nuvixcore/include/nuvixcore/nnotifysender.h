@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 Orvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Builder for one desktop notification, sent with the eight arguments of the
 // org.freedesktop.Notifications Notify method.
 #pragma once

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 '''Makes a fake a hung peer: it keeps its name but leaves method calls to its
 object unanswered, as a process stuck in a call would. The calls are still
 recorded, so GetCalls shows them; the Mock interface keeps answering.

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 Orvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 '''Fake of the desktop notification server: python-dbusmock's own
 notification_daemon template, which can also leave calls unanswered.
 
