@@ -138,7 +138,8 @@ public:
             ::exit(1);
         }
 
-        auto *watcher = new QDBusServiceWatcher(watchedName, m_session, QDBusServiceWatcher::WatchForRegistration, this);
+        auto *watcher = new QDBusServiceWatcher(watchedName, m_session, QDBusServiceWatcher::WatchForRegistration,
+                                                this);
         connect(watcher, &QDBusServiceWatcher::serviceRegistered, this,
                 [](const QString &) { say("name " + QByteArray::number(nowNs())); });
         connect(&m_stdin, &QSocketNotifier::activated, this, &Peer::readCommands);
@@ -256,7 +257,8 @@ private:
         const QString path = QStringLiteral("/appstore");
         const QString interface = QStringLiteral("com.home.appstore.daemon.interface");
         if (kind == "upgrade" || (kind == "mix" && i % 3 == 2)) {
-            QDBusMessage signal = QDBusMessage::createSignal(path, interface, QStringLiteral("sigLocalAppsUpgradeNotify"));
+            QDBusMessage signal = QDBusMessage::createSignal(path, interface,
+                                                             QStringLiteral("sigLocalAppsUpgradeNotify"));
             signal << m_upgrade;
             m_system.send(signal);
             return false;

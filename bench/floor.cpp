@@ -61,8 +61,8 @@ public Q_SLOTS:
             QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
             QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
         notify << QStringLiteral("orvane-app-store") << QVariant::fromValue(0u)
-               << QStringLiteral("package-install-succeed") << summary << QString() << QStringList()
-               << QVariantMap() << 3000;
+               << QStringLiteral("package-install-succeed") << summary << QString() << QStringList() << QVariantMap()
+               << 3000;
         QDBusConnection::sessionBus().asyncCall(notify);
 #else
         Q_UNUSED(noticeJson)

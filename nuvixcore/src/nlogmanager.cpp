@@ -64,11 +64,16 @@ LogState &state()
 const char *levelName(QtMsgType type)
 {
     switch (type) {
-    case QtDebugMsg: return "Debug";
-    case QtInfoMsg: return "Info";
-    case QtWarningMsg: return "Warning";
-    case QtCriticalMsg: return "Critical";
-    case QtFatalMsg: return "Fatal";
+    case QtDebugMsg:
+        return "Debug";
+    case QtInfoMsg:
+        return "Info";
+    case QtWarningMsg:
+        return "Warning";
+    case QtCriticalMsg:
+        return "Critical";
+    case QtFatalMsg:
+        return "Fatal";
     }
     return "Unknown";
 }
@@ -77,11 +82,16 @@ const char *levelName(QtMsgType type)
 const char *priorityPrefix(QtMsgType type)
 {
     switch (type) {
-    case QtDebugMsg: return "<7>";
-    case QtInfoMsg: return "<6>";
-    case QtWarningMsg: return "<4>";
-    case QtCriticalMsg: return "<3>";
-    case QtFatalMsg: return "<2>";
+    case QtDebugMsg:
+        return "<7>";
+    case QtInfoMsg:
+        return "<6>";
+    case QtWarningMsg:
+        return "<4>";
+    case QtCriticalMsg:
+        return "<3>";
+    case QtFatalMsg:
+        return "<2>";
     }
     return "<5>";
 }
@@ -326,9 +336,8 @@ QByteArray timestamp()
 QByteArray formatTail(QtMsgType type, const char *category, const char *file, int line, const char *function,
                       const QByteArray &message)
 {
-    return QByteArray("[") + levelName(type) + "] [" + (category ? category : "default") + "] ["
-        + (file ? file : "") + ':' + QByteArray::number(line) + "] [" + (function ? function : "") + "] " + message
-        + '\n';
+    return QByteArray("[") + levelName(type) + "] [" + (category ? category : "default") + "] [" + (file ? file : "")
+        + ':' + QByteArray::number(line) + "] [" + (function ? function : "") + "] " + message + '\n';
 }
 
 void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)

@@ -67,13 +67,11 @@ NNotifySender NNotifySender::timeOut(int milliseconds) const
 QDBusPendingCall NNotifySender::call() const
 {
     QDBusMessage message = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.Notifications"),
-        QStringLiteral("/org/freedesktop/Notifications"),
-        QStringLiteral("org.freedesktop.Notifications"),
-        QStringLiteral("Notify"));
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
     // Notify (susssasa{sv}i): the replaces id must go out as uint32.
-    message << m_appName << QVariant::fromValue(static_cast<uint>(m_replaceId)) << m_appIcon
-            << m_summary << m_body << m_actions << m_hints << m_timeOut;
+    message << m_appName << QVariant::fromValue(static_cast<uint>(m_replaceId)) << m_appIcon << m_summary << m_body
+            << m_actions << m_hints << m_timeOut;
     return QDBusConnection::sessionBus().asyncCall(message);
 }
 

@@ -132,8 +132,7 @@ void GSettingsWatcher::setValue(const QByteArray &schemaId, const QByteArray &pa
     lookup.settings->set(key, value);
 }
 
-QVariant GSettingsWatcher::getValueSync(const QByteArray &schemaId, const QByteArray &path,
-                                        const QString &key) const
+QVariant GSettingsWatcher::getValueSync(const QByteArray &schemaId, const QByteArray &path, const QString &key) const
 {
     const Lookup lookup = findSettings(schemaId, path, key);
     if (!lookup.settings) {

@@ -41,8 +41,7 @@ public:
     static QByteArray gsettingsKeyName(const QString &key);
 
 Q_SIGNALS:
-    void sigValueChanged(const QByteArray &schemaId, const QByteArray &path, const QString &key,
-                         const QVariant &value);
+    void sigValueChanged(const QByteArray &schemaId, const QByteArray &path, const QString &key, const QVariant &value);
 
 private Q_SLOTS:
     void slotValueChanged(const QString &key);

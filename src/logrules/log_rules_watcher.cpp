@@ -35,8 +35,7 @@ void LogRulesWatcher::initLogRules()
     qunsetenv(kRulesVariable);
 
     const QVariant configured = NConfigWatcher::instance()->getValueSync(
-        QString::fromLatin1(kNConfigAppStoreAppId), QString::fromLatin1(kNConfigAppStoreName), QString(),
-        kLogRulesKey);
+        QString::fromLatin1(kNConfigAppStoreAppId), QString::fromLatin1(kNConfigAppStoreName), QString(), kLogRulesKey);
     m_logRules.append(parseLogRules(configured.toString()));
 
     QLoggingCategory::setFilterRules(m_logRules.join(QLatin1Char('\n')));

@@ -23,8 +23,8 @@ public:
     static QStringList parseLogRules(const QString &rules);
 
 private Q_SLOTS:
-    void slotNConfigValueChanged(const QString &appId, const QString &name, const QString &subpath,
-                                 const QString &key, const QVariant &value);
+    void slotNConfigValueChanged(const QString &appId, const QString &name, const QString &subpath, const QString &key,
+                                 const QVariant &value);
 
 private:
     void initLogRules();

@@ -110,7 +110,8 @@ QString logMessageText(QtMsgType type, const char *category, const QString &mess
     if (type == QtDebugMsg && isDBusDump(category, message)
         && message.contains(QLatin1String("member=\"SetSystemProxy\""))) {
         const int contents = message.indexOf(QLatin1String("contents=("));
-        const QString head = contents < 0 ? message.left(message.indexOf(QLatin1String("member="))) : message.left(contents);
+        const QString head = contents < 0 ? message.left(message.indexOf(QLatin1String("member=")))
+                                          : message.left(contents);
         return QString::fromUtf8(escapeForLog(head.toUtf8())) + QStringLiteral("contents=(***) )");
     }
     return QString::fromUtf8(escapeForLog(message.toUtf8()));

@@ -11,17 +11,23 @@ PkgOpNoticeText pkgOpNoticeText(int status)
 {
     switch (status) {
     case OptInstallSucceeded:
-        return {QT_TRANSLATE_NOOP("QObject", "\"%1\" installed successfully"), true, QStringLiteral("package-install-succeed")};
+        return {QT_TRANSLATE_NOOP("QObject", "\"%1\" installed successfully"), true,
+                QStringLiteral("package-install-succeed")};
     case OptInstallFailed:
-        return {QT_TRANSLATE_NOOP("QObject", "Failed to install \"%1\""), true, QStringLiteral("package-install-failed")};
+        return {QT_TRANSLATE_NOOP("QObject", "Failed to install \"%1\""), true,
+                QStringLiteral("package-install-failed")};
     case OptUpdateSucceeded:
-        return {QT_TRANSLATE_NOOP("QObject", "\"%1\" updated successfully"), true, QStringLiteral("package-updated-succeed")};
+        return {QT_TRANSLATE_NOOP("QObject", "\"%1\" updated successfully"), true,
+                QStringLiteral("package-updated-succeed")};
     case OptUpdateFailed:
-        return {QT_TRANSLATE_NOOP("QObject", "Failed to update \"%1\""), true, QStringLiteral("package-updated-failed")};
+        return {QT_TRANSLATE_NOOP("QObject", "Failed to update \"%1\""), true,
+                QStringLiteral("package-updated-failed")};
     case OptRemoveSucceeded:
-        return {QT_TRANSLATE_NOOP("QObject", "%1 removed successfully"), true, QStringLiteral("application-default-icon")};
+        return {QT_TRANSLATE_NOOP("QObject", "%1 removed successfully"), true,
+                QStringLiteral("application-default-icon")};
     case OptRemoveFailed:
-        return {QT_TRANSLATE_NOOP("QObject", "Failed to remove the app"), false, QStringLiteral("application-default-icon")};
+        return {QT_TRANSLATE_NOOP("QObject", "Failed to remove the app"), false,
+                QStringLiteral("application-default-icon")};
     case OptNewVersion:
         return {QT_TRANSLATE_NOOP("QObject", "\"%1\" new version available"), true, QString()};
     default:

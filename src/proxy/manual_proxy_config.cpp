@@ -79,8 +79,8 @@ ManualProxyConfig::ManualProxyConfig(ManualProxyType proxyType, QObject *parent)
     if (!missingKeys.isEmpty()) {
         // Written as Qt 5 prints a string list: Qt 6 would add "QList".
         const QString printedKeys = QStringLiteral("(\"%1\")").arg(missingKeys.join(QStringLiteral("\", \"")));
-        qCWarning(logMain) << "Proxy settings schema" << schemaId << "lacks keys, reading them as unset:"
-                           << qUtf8Printable(printedKeys);
+        qCWarning(logMain) << "Proxy settings schema" << schemaId
+                           << "lacks keys, reading them as unset:" << qUtf8Printable(printedKeys);
     }
 
     connect(m_gsettings, &QGSettings::changed, this, &ManualProxyConfig::slotGSettingsValueChanged);

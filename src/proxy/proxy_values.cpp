@@ -43,9 +43,8 @@ bool isHostLabel(QStringView label)
         return false;
     if (label.front() == QLatin1Char('-') || label.back() == QLatin1Char('-'))
         return false;
-    return std::all_of(label.cbegin(), label.cend(), [](QChar c) {
-        return isAsciiAlnum(c) || c == QLatin1Char('-') || c == QLatin1Char('_');
-    });
+    return std::all_of(label.cbegin(), label.cend(),
+                       [](QChar c) { return isAsciiAlnum(c) || c == QLatin1Char('-') || c == QLatin1Char('_'); });
 }
 
 bool isAsciiHostName(const QString &name)

@@ -158,8 +158,9 @@ void SystemProxyMonitor::setNoProxy()
     const IgnoreHostsFilter filter = filterIgnoreHosts(ignoreHosts);
     // The list is read both for "mode" and for its own key: once is enough.
     if (filter.dropped > 0 && ignoreHosts != m_refusedIgnoreHosts)
-        qCWarning(logMain).nospace() << "Leaving " << filter.dropped
-                                     << " proxy bypass entries out of no_proxy: they hold control characters or are too long";
+        qCWarning(logMain).nospace()
+            << "Leaving " << filter.dropped
+            << " proxy bypass entries out of no_proxy: they hold control characters or are too long";
     m_refusedIgnoreHosts = filter.dropped > 0 ? ignoreHosts : QStringList();
     setVariable(kNoProxy, filter.hosts.join(QLatin1Char(',')));
 }

@@ -44,7 +44,8 @@ namespace {
 const char *const kDaemonPath = "/appstore";
 const char *const kDaemonInterface = "com.home.appstore.daemon.interface";
 
-struct Options {
+struct Options
+{
     DBusBusType bus = DBUS_BUS_SYSTEM;
     std::string name;
     std::string record;
@@ -311,8 +312,8 @@ std::string payload(long i, const Options &o, std::string &summary)
     case 7:
         return "";
     case 8:
-        return "{\"opt\":1e308,\"appName\":\"\\u0000\\ud800\xe2\x80\xae\",\"logname\":\"" + o.user
-            + " \",\"pad\":\"" + pad + "\"}";
+        return "{\"opt\":1e308,\"appName\":\"\\u0000\\ud800\xe2\x80\xae\",\"logname\":\"" + o.user + " \",\"pad\":\""
+            + pad + "\"}";
     case 9:
         return "{\"opt\":0,\"logname\":" + jsonText(o.user) + ",\"pad\":\"" + pad + "\"}";
     case 10:
@@ -388,8 +389,8 @@ int flood(const Options &o)
     }
     dbus_connection_flush(connection);
     const double took = std::chrono::duration<double>(Clock::now() - start).count();
-    std::cout << "sent " << sent << " signals (" << mine << " for the user, " << bytes << " payload bytes) in "
-              << took << " s" << std::endl;
+    std::cout << "sent " << sent << " signals (" << mine << " for the user, " << bytes << " payload bytes) in " << took
+              << " s" << std::endl;
     dbus_connection_close(connection);
     dbus_connection_unref(connection);
     return 0;

@@ -73,12 +73,14 @@ void LogAppenderTest::writesLinesToPrivateFile()
     QFile file(m_file);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(file.readAll());
-    QVERIFY2(QRegularExpression(QStringLiteral(
-                 R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[Warning\] \[org\.test\.appender\] \[\S+test_log_appender\.cpp:\d+\] \[void LogAppenderTest::writesLinesToPrivateFile\(\)\] first line 42\n)"
-                                    R"(\S+ \S+ \[Warning\] .*\] forged\\n2026-01-01 00:00:00\.000 \[Critical\] x\\r\n$)"))
-                 .match(text)
-                 .hasMatch(),
-             qPrintable(text));
+    QVERIFY2(
+        QRegularExpression(
+            QStringLiteral(
+                R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[Warning\] \[org\.test\.appender\] \[\S+test_log_appender\.cpp:\d+\] \[void LogAppenderTest::writesLinesToPrivateFile\(\)\] first line 42\n)"
+                R"(\S+ \S+ \[Warning\] .*\] forged\\n2026-01-01 00:00:00\.000 \[Critical\] x\\r\n$)"))
+            .match(text)
+            .hasMatch(),
+        qPrintable(text));
 
     struct stat st = {};
     QCOMPARE(::stat(QFile::encodeName(m_dir).constData(), &st), 0);
@@ -101,22 +103,21 @@ void LogAppenderTest::keepsEachMessageOnOneSafeLine_data()
     QTest::addColumn<bool>("quoted");
     QTest::addColumn<QByteArray>("written");
 
-    QTest::newRow("terminal control sequences") << QStringLiteral("\x1b[2J\x1b[31mred\x07") << false
-                                                << QByteArray(R"(\x1B[2J\x1B[31mred\x07)");
+    QTest::newRow("terminal control sequences")
+        << QStringLiteral("\x1b[2J\x1b[31mred\x07") << false << QByteArray(R"(\x1B[2J\x1B[31mred\x07)");
     QTest::newRow("raw newline") << QStringLiteral("a\nb") << false << QByteArray(R"(a\nb)");
-    QTest::newRow("backslashes of the text stay") << QStringLiteral(R"(\x1b \u009b \t \r \\ C:\dir\)") << false
-                                                  << QByteArray(R"(\x1b \u009b \t \r \\ C:\dir\)");
+    QTest::newRow("backslashes of the text stay")
+        << QStringLiteral(R"(\x1b \u009b \t \r \\ C:\dir\)") << false << QByteArray(R"(\x1b \u009b \t \r \\ C:\dir\)");
     QTest::newRow("quoted value reads as Qt writes it")
-        << QString::fromUtf8("{\"a\": \"x\ty\\\\z\u202e\"}") << true
-        << QByteArray(R"("{\"a\": \"x\ty\\\\z\u202E\"}")");
-    QTest::newRow("tab, carriage return, backspace") << QStringLiteral("a\tb\rc\bd") << false
-                                                     << QByteArray(R"(a\tb\rc\x08d)");
+        << QString::fromUtf8("{\"a\": \"x\ty\\\\z\u202e\"}") << true << QByteArray(R"("{\"a\": \"x\ty\\\\z\u202E\"}")");
+    QTest::newRow("tab, carriage return, backspace")
+        << QStringLiteral("a\tb\rc\bd") << false << QByteArray(R"(a\tb\rc\x08d)");
     QTest::newRow("NUL and DEL") << QString::fromUtf8("a\0b\x7f", 4) << false << QByteArray(R"(a\x00b\x7F)");
     QTest::newRow("C1 control") << (QChar(0x9b) + QStringLiteral("2J")) << false << QByteArray(R"(\u009B2J)");
-    QTest::newRow("line and paragraph separators") << QString::fromUtf8("a\u2028b\u2029c") << false
-                                                   << QByteArray(R"(a\u2028b\u2029c)");
-    QTest::newRow("line separator in a quoted value") << QString::fromUtf8("a\u2028b") << true
-                                                      << QByteArray(R"("a\u2028b")");
+    QTest::newRow("line and paragraph separators")
+        << QString::fromUtf8("a\u2028b\u2029c") << false << QByteArray(R"(a\u2028b\u2029c)");
+    QTest::newRow("line separator in a quoted value")
+        << QString::fromUtf8("a\u2028b") << true << QByteArray(R"("a\u2028b")");
     QTest::newRow("bidirectional overrides and isolates")
         << QString::fromUtf8("\u202atxt.\u202eexe\u202c \u2066a\u2067b\u2068c\u2069 \u202b\u202d") << false
         << QByteArray(R"(\u202Atxt.\u202Eexe\u202C \u2066a\u2067b\u2068c\u2069 \u202B\u202D)");
@@ -153,7 +154,8 @@ void LogAppenderTest::boundsTheMessage_data()
     QTest::newRow("no character split") << QByteArray("ääää") << 3 << QByteArray("ä [cut: 6 bytes]");
     QTest::newRow("no escape split") << QByteArray("a\n\n") << 4 << QByteArray(R"(a\n [cut: 1 bytes])");
     QTest::newRow("cut after a kept backslash") << QByteArray(R"(a\")") << 2 << QByteArray(R"(a\ [cut: 1 bytes])");
-    QTest::newRow("no \\u escape split") << QString::fromUtf8("a\u2028").toUtf8() << 4 << QByteArray("a [cut: 3 bytes]");
+    QTest::newRow("no \\u escape split") << QString::fromUtf8("a\u2028").toUtf8() << 4
+                                         << QByteArray("a [cut: 3 bytes]");
     QTest::newRow("broken UTF-8 passes bytewise") << QByteArray("\xe4x\xff") << 10 << QByteArray("\xe4x\xff");
     QTest::newRow("default bound") << QByteArray(kMaxLogMessageBytes + 10, 'x') << kMaxLogMessageBytes
                                    << QByteArray(kMaxLogMessageBytes, 'x') + " [cut: 10 bytes]";
@@ -178,17 +180,19 @@ void LogAppenderTest::keepsCredentialsOutOfDBusDumps_data()
         R"(QDBusConnectionPrivate(0x7f) sending message (no reply): QDBusMessage(type=MethodCall, )"
         R"(service="com.home.appstore.daemon", path="/appstore", interface="com.home.appstore.daemon.interface", )"
         R"(member="SetSystemProxy", signature="", contents=("alice", "{"http_proxy":"http://u:Secret1@h:1"}") ))");
-    const QString redacted = report.left(report.indexOf(QLatin1String("contents="))) + QStringLiteral("contents=(***) )");
+    const QString redacted = report.left(report.indexOf(QLatin1String("contents=")))
+        + QStringLiteral("contents=(***) )");
     const QString other = QStringLiteral(
         R"(QDBusConnectionPrivate(0x7f) sending message: QDBusMessage(type=MethodCall, member="GetNameOwner", )"
         R"(signature="", contents=("com.home.appstore.daemon") ))");
     QTest::newRow("Qt's dump of the proxy report") << int(QtDebugMsg) << QByteArray("default") << report << redacted;
     QTest::newRow("Qt's dump of another message") << int(QtDebugMsg) << QByteArray("default") << other << other;
-    QTest::newRow("the daemon's own line") << int(QtDebugMsg) << QByteArray("com.orvane.app-store.session-daemon")
-                                           << report << report;
-    QTest::newRow("dump with a line break") << int(QtDebugMsg) << QByteArray("default")
-                                            << QString(report).replace(QLatin1String("/appstore"), QLatin1String("/app\nstore"))
-                                            << QString(redacted).replace(QLatin1String("/appstore"), QLatin1String("/app\\nstore"));
+    QTest::newRow("the daemon's own line")
+        << int(QtDebugMsg) << QByteArray("com.orvane.app-store.session-daemon") << report << report;
+    QTest::newRow("dump with a line break")
+        << int(QtDebugMsg) << QByteArray("default")
+        << QString(report).replace(QLatin1String("/appstore"), QLatin1String("/app\nstore"))
+        << QString(redacted).replace(QLatin1String("/appstore"), QLatin1String("/app\\nstore"));
 }
 
 void LogAppenderTest::keepsCredentialsOutOfDBusDumps()
@@ -243,8 +247,8 @@ void LogAppenderTest::readsJournalStream_data()
     QTest::addColumn<quint64>("inode");
 
     QTest::newRow("device and inode") << QByteArray("64769:1234567") << true << quint64(64769) << quint64(1234567);
-    QTest::newRow("largest values") << QByteArray("18446744073709551615:0") << true
-                                    << quint64(18446744073709551615ull) << quint64(0);
+    QTest::newRow("largest values") << QByteArray("18446744073709551615:0") << true << quint64(18446744073709551615ull)
+                                    << quint64(0);
     QTest::newRow("overflow") << QByteArray("18446744073709551616:1") << false << quint64(0) << quint64(0);
     QTest::newRow("unset") << QByteArray() << false << quint64(0) << quint64(0);
     QTest::newRow("no inode") << QByteArray("12:") << false << quint64(0) << quint64(0);
@@ -299,7 +303,8 @@ void LogAppenderTest::consoleLineForm()
     else if (stream == QLatin1String("x"))
         qputenv("JOURNAL_STREAM", "x");
     else
-        qputenv("JOURNAL_STREAM", QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino)));
+        qputenv("JOURNAL_STREAM",
+                QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino)));
 
     const int savedStderr = ::dup(STDERR_FILENO);
     ::dup2(captureFd, STDERR_FILENO);
@@ -327,10 +332,12 @@ void LogAppenderTest::consoleLineForm()
     QVERIFY2(lines.at(1).endsWith(R"(] warning line\x1B[31m)"), lines.at(1).constData());
     // The file's form never changes.
     const QByteArray added = fileTail(fileBefore);
-    QVERIFY2(QRegularExpression(QStringLiteral(R"(^\d{4}-\d\d-\d\d \S+ \[Debug\] .*\n\S+ \S+ \[Warning\] .*\n\S+ \S+ \[Critical\] .*\n$)"))
-                 .match(QString::fromUtf8(added))
-                 .hasMatch(),
-             added.constData());
+    QVERIFY2(
+        QRegularExpression(
+            QStringLiteral(R"(^\d{4}-\d\d-\d\d \S+ \[Debug\] .*\n\S+ \S+ \[Warning\] .*\n\S+ \S+ \[Critical\] .*\n$)"))
+            .match(QString::fromUtf8(added))
+            .hasMatch(),
+        added.constData());
 }
 
 QTEST_GUILESS_MAIN(LogAppenderTest)

@@ -115,8 +115,7 @@ void NotifySenderTest::sendsEightValuesInOrder()
     QVariantMap received;
     hintArgument >> received;
     QCOMPARE(received.keys(), QStringList{QStringLiteral("x-test-hint")});
-    QCOMPARE(received.value(QStringLiteral("x-test-hint")).toString(),
-             QStringLiteral("value"));
+    QCOMPARE(received.value(QStringLiteral("x-test-hint")).toString(), QStringLiteral("value"));
     QCOMPARE(args.at(7).userType(), int(QMetaType::Int));
     QCOMPARE(args.at(7).toInt(), 3000);
 }

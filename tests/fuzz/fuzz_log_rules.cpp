@@ -13,8 +13,10 @@ Q_LOGGING_CATEGORY(logFuzz, "com.orvane.app-store.session-daemon")
 
 namespace {
 // Qt warns about every malformed rule; at fuzzing speed that is all it would do.
-[[maybe_unused]] const bool kQuiet = (qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {}), true);
-}
+[[maybe_unused]] const bool kQuiet = (qInstallMessageHandler(
+                                          [](QtMsgType, const QMessageLogContext &, const QString &) {}),
+                                      true);
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

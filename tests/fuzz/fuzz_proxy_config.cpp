@@ -47,8 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         valid = valid && !proxy.user().isEmpty() && !proxy.password().isEmpty();
 
     QVariantMap environment;
-    for (const char *name : {"http_proxy", "https_proxy", "ftp_proxy", "SOCKS_SERVER", "all_proxy", "no_proxy",
-                             "auto_proxy"})
+    for (const char *name :
+         {"http_proxy", "https_proxy", "ftp_proxy", "SOCKS_SERVER", "all_proxy", "no_proxy", "auto_proxy"})
         environment.insert(QLatin1String(name), QString());
     if (mode == QLatin1String("auto")) {
         environment.insert(QStringLiteral("auto_proxy"), autoProxyValue(autoconfigUrl).value_or(QString()));
@@ -81,11 +81,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString httpUrl = sent.value(QStringLiteral("http_proxy")).toString();
     if (!httpUrl.isEmpty() && useAuthentication) {
         // The password as the URL carries it must not reach the log.
-        const QString probe = manualProxyUrl(HTTP, QStringLiteral("h"), 1, true, QStringLiteral("u"),
-                                             proxy.password());
+        const QString probe = manualProxyUrl(HTTP, QStringLiteral("h"), 1, true, QStringLiteral("u"), proxy.password());
         const QString encoded = probe.mid(9, probe.size() - 9 - 4);
-        const QString withoutPassword =
-            manualProxyUrl(HTTP, proxy.hostName(), proxy.port(), true, proxy.user(), QStringLiteral("p"));
+        const QString withoutPassword = manualProxyUrl(HTTP, proxy.hostName(), proxy.port(), true, proxy.user(),
+                                                       QStringLiteral("p"));
         if (encoded.size() >= 3 && encoded != QLatin1String("***") && !withoutPassword.contains(encoded)) {
             const QJsonObject logged = QJsonDocument::fromJson(redacted.toUtf8()).object();
             for (const char *name : {"http_proxy", "https_proxy", "ftp_proxy", "SOCKS_SERVER", "all_proxy"})

@@ -115,9 +115,8 @@ void InstallProgressTest::initTestCase()
     QVERIFY(QDir().mkpath(bin));
     QFile fake(bin + QStringLiteral("/bash"));
     QVERIFY(fake.open(QIODevice::WriteOnly));
-    fake.write(QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$(printf '%s\\037' \"$@\")\" >> '%1'\n")
-                   .arg(m_record)
-                   .toUtf8());
+    fake.write(
+        QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$(printf '%s\\037' \"$@\")\" >> '%1'\n").arg(m_record).toUtf8());
     fake.close();
     QVERIFY(fake.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     qputenv("PATH", bin.toUtf8() + ':' + qgetenv("PATH"));
@@ -125,8 +124,8 @@ void InstallProgressTest::initTestCase()
     // A script wherever an unsafe name would lead, so that only the name check
     // stands between such a name and a start.
     m_trapName = QStringLiteral("../..") + tmp + QStringLiteral("/trap");
-    for (const QString &package : {QStringLiteral("good"), QStringLiteral("a b"), QStringLiteral("x;touch /tmp/owned"),
-                                   m_trapName})
+    for (const QString &package :
+         {QStringLiteral("good"), QStringLiteral("a b"), QStringLiteral("x;touch /tmp/owned"), m_trapName})
         QVERIFY2(writeScript(scriptOf(package)), qPrintable(package));
     QVERIFY(QFileInfo::exists(scriptOf(QStringLiteral("good/../good"))));
     // A directory where the script should be is no script.
@@ -202,8 +201,8 @@ void InstallProgressTest::installProgress_data()
 
     const QString good = QStringLiteral("good");
     const QStringList started{debugLine(good, 1)};
-    QTest::newRow("complete, both modes 1") << kAppId << good << 1 << 100 << 100 << briefInfo(good) << started
-                                            << scriptOf(good);
+    QTest::newRow("complete, both modes 1")
+        << kAppId << good << 1 << 100 << 100 << briefInfo(good) << started << scriptOf(good);
     QTest::newRow("nothing to count") << kAppId << good << 1 << 0 << 0 << briefInfo(good) << started << scriptOf(good);
     QTest::newRow("path from the slot's name")
         << kAppId << good << 1 << 100 << 100 << briefInfo(QStringLiteral("other")) << started << scriptOf(good);
@@ -220,8 +219,7 @@ void InstallProgressTest::installProgress_data()
     QTest::newRow("empty status text") << kAppId << good << 1 << 100 << 100 << "" << modeUnknown << "";
     QTest::newRow("install mode 0") << kAppId << good << 1 << 100 << 100 << briefInfo(good, 1, 0) << modeUnknown << "";
     QTest::newRow("package mode 0") << kAppId << good << 1 << 100 << 100 << briefInfo(good, 0, 1) << modeUnknown << "";
-    QTest::newRow("no brief info") << kAppId << good << 1 << 100 << 100 << R"({"progress": 100})" << modeUnknown
-                                   << "";
+    QTest::newRow("no brief info") << kAppId << good << 1 << 100 << 100 << R"({"progress": 100})" << modeUnknown << "";
     QTest::newRow("status text an array")
         << kAppId << good << 1 << 100 << 100 << "[1]"
         << QStringList{QStringLiteral(R"(W parse AppBriefInfo failed: "no error occurred" "[1]")"), debugLine(good, -1)}
@@ -230,11 +228,13 @@ void InstallProgressTest::installProgress_data()
     const QString absent = QStringLiteral("absent");
     QTest::newRow("no script") << kAppId << absent << 1 << 100 << 100 << briefInfo(absent)
                                << QStringList{debugLine(absent, 1),
-                                              QStringLiteral(R"(W "Package absent run.sh not found, skip creating bottle")")}
+                                              QStringLiteral(
+                                                  R"(W "Package absent run.sh not found, skip creating bottle")")}
                                << "";
 
     const QString hollow = QStringLiteral("hollow");
-    QTest::newRow("directory instead of a script") << kAppId << hollow << 1 << 100 << 100 << briefInfo(hollow)
+    QTest::newRow("directory instead of a script")
+        << kAppId << hollow << 1 << 100 << 100 << briefInfo(hollow)
         << QStringList{debugLine(hollow, 1),
                        QStringLiteral(R"(W "Package hollow run.sh not found, skip creating bottle")")}
         << "";
@@ -258,7 +258,8 @@ void InstallProgressTest::installProgress_data()
     row("package directory of another user", QStringLiteral("foreign-package"),
         refused(QStringLiteral("foreign-package"), "/opt/apps/foreign-package is not owned by root"));
     row("anyone may write the script", QStringLiteral("writable-script"),
-        refused(QStringLiteral("writable-script"), scriptOf(QStringLiteral("writable-script")) + " is writable by others"));
+        refused(QStringLiteral("writable-script"),
+                scriptOf(QStringLiteral("writable-script")) + " is writable by others"));
     row("script not executable", QStringLiteral("not-executable"),
         refused(QStringLiteral("not-executable"), scriptOf(QStringLiteral("not-executable")) + " is not executable"));
     row("script a FIFO", QStringLiteral("fifo"),

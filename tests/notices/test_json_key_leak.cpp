@@ -110,12 +110,16 @@ void JsonKeyLeakTest::peerParsers_data()
     QTest::addColumn<QString>("parser");
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("system notice") << "notice" << R"({"opt":1,"logname":"alice","logname":["x"],"logname":"alice"})";
-    QTest::newRow("system notice, nested") << "notice" << R"({"opt":1,"logname":"alice","x":{"a":{"b":1},"a":1}})";
-    QTest::newRow("upgrade element") << "upgrade" << R"({"package_name":"foo","name":["A"],"name":"Foo"})";
+    QTest::newRow("system notice") << "notice"
+                                   << R"({"opt":1,"logname":"alice","logname":["x"],"logname":"alice"})";
+    QTest::newRow("system notice, nested") << "notice"
+                                           << R"({"opt":1,"logname":"alice","x":{"a":{"b":1},"a":1}})";
+    QTest::newRow("upgrade element") << "upgrade"
+                                     << R"({"package_name":"foo","name":["A"],"name":"Foo"})";
     QTest::newRow("brief info") << "brief"
                                 << R"({"appBriefInfo":[1],"appBriefInfo":{"package_name":"foo","package_mode":1}})";
-    QTest::newRow("current user") << "user" << R"({"Name":"alice","Uid":[0],"Uid":1000})";
+    QTest::newRow("current user") << "user"
+                                  << R"({"Name":"alice","Uid":[0],"Uid":1000})";
 }
 
 void JsonKeyLeakTest::peerParsers()

@@ -39,53 +39,101 @@ void NoticeParsersTest::systemNotification_data()
     QTest::addColumn<QString>("packageName");
     QTest::addColumn<QString>("logname");
 
-    QTest::newRow("empty") << "" << false << 0 << "" << "" << "";
-    QTest::newRow("spaces") << "   " << false << 0 << "" << "" << "";
-    QTest::newRow("not json") << "opt=1" << false << 0 << "" << "" << "";
-    QTest::newRow("truncated") << R"({"opt": 1, "appName": "Foo")" << false << 0 << "" << "" << "";
-    QTest::newRow("trailing text") << R"({"opt": 1} x)" << false << 0 << "" << "" << "";
-    QTest::newRow("array") << R"([{"opt": 1}])" << false << 0 << "" << "" << "";
-    QTest::newRow("string") << R"("{\"opt\": 1}")" << false << 0 << "" << "" << "";
-    QTest::newRow("number") << "1" << false << 0 << "" << "" << "";
-    QTest::newRow("null") << "null" << false << 0 << "" << "" << "";
-    QTest::newRow("empty object") << "{}" << true << 0 << "" << "" << "";
+    QTest::newRow("empty") << "" << false << 0 << ""
+                           << ""
+                           << "";
+    QTest::newRow("spaces") << "   " << false << 0 << ""
+                            << ""
+                            << "";
+    QTest::newRow("not json") << "opt=1" << false << 0 << ""
+                              << ""
+                              << "";
+    QTest::newRow("truncated") << R"({"opt": 1, "appName": "Foo")" << false << 0 << ""
+                               << ""
+                               << "";
+    QTest::newRow("trailing text") << R"({"opt": 1} x)" << false << 0 << ""
+                                   << ""
+                                   << "";
+    QTest::newRow("array") << R"([{"opt": 1}])" << false << 0 << ""
+                           << ""
+                           << "";
+    QTest::newRow("string") << R"("{\"opt\": 1}")" << false << 0 << ""
+                            << ""
+                            << "";
+    QTest::newRow("number") << "1" << false << 0 << ""
+                            << ""
+                            << "";
+    QTest::newRow("null") << "null" << false << 0 << ""
+                          << ""
+                          << "";
+    QTest::newRow("empty object") << "{}" << true << 0 << ""
+                                  << ""
+                                  << "";
     QTest::newRow("all keys") << R"({"opt": 5, "appName": "Foo", "packageName": "foo", "logname": "alice", "x": 1})"
-                              << true << 5 << "Foo" << "foo" << "alice";
-    QTest::newRow("missing keys keep initial values") << R"({"appName": "Foo"})" << true << 0 << "Foo" << "" << "";
-    QTest::newRow("opt as text") << R"({"opt": "3"})" << true << 0 << "" << "" << "";
-    QTest::newRow("opt as boolean") << R"({"opt": true})" << true << 0 << "" << "" << "";
-    QTest::newRow("opt negative") << R"({"opt": -1})" << true << -1 << "" << "" << "";
-    QTest::newRow("names not strings") << R"({"opt": 1, "appName": 7, "packageName": null, "logname": ["a"]})"
-                                       << true << 1 << "" << "" << "";
-    QTest::newRow("unicode names") << R"({"opt": 1, "appName": "Grüße \u4e2d", "logname": "jürgen"})"
-                                   << true << 1 << QString::fromUtf8("Grüße 中") << "" << QString::fromUtf8("jürgen");
+                              << true << 5 << "Foo"
+                              << "foo"
+                              << "alice";
+    QTest::newRow("missing keys keep initial values") << R"({"appName": "Foo"})" << true << 0 << "Foo"
+                                                      << ""
+                                                      << "";
+    QTest::newRow("opt as text") << R"({"opt": "3"})" << true << 0 << ""
+                                 << ""
+                                 << "";
+    QTest::newRow("opt as boolean") << R"({"opt": true})" << true << 0 << ""
+                                    << ""
+                                    << "";
+    QTest::newRow("opt negative") << R"({"opt": -1})" << true << -1 << ""
+                                  << ""
+                                  << "";
+    QTest::newRow("names not strings") << R"({"opt": 1, "appName": 7, "packageName": null, "logname": ["a"]})" << true
+                                       << 1 << ""
+                                       << ""
+                                       << "";
+    QTest::newRow("unicode names") << R"({"opt": 1, "appName": "Grüße \u4e2d", "logname": "jürgen"})" << true << 1
+                                   << QString::fromUtf8("Grüße 中") << "" << QString::fromUtf8("jürgen");
     // A key repeated over an array or an object reads as Qt reads it, with
     // its last value, although that is the case fromJson may leak on.
     QTest::newRow("key repeated over an array")
         << R"({"optameme":null,"logname":["alice"],"":7,"packageName":null,"logname":["alice"],"opt":1.5e308})" << true
-        << 0 << "" << "" << "";
-    QTest::newRow("key repeated over an object") << R"({"opt":{"x":1},"opt":1,"logname":"alice"})" << true << 1
-                                                 << "" << "" << "alice";
-    QTest::newRow("key repeated, escaped") << R"({"logname":["x"],"log\u006eame":"alice","opt":1})" << true << 1
-                                           << "" << "" << "alice";
-    QTest::newRow("key repeated in a nested object") << R"({"opt":1,"logname":"alice","x":{"a":[1],"a":2}})" << true
-                                                     << 1 << "" << "" << "alice";
-    QTest::newRow("repeated object holding a repeated key")
-        << R"({"x":{"a":[1],"a":2},"opt":{"b":{},"b":[]},"x":3,"opt":7,"logname":"alice"})" << true << 7 << "" << ""
+        << 0 << ""
+        << ""
+        << "";
+    QTest::newRow("key repeated over an object") << R"({"opt":{"x":1},"opt":1,"logname":"alice"})" << true << 1 << ""
+                                                 << ""
+                                                 << "alice";
+    QTest::newRow("key repeated, escaped") << R"({"logname":["x"],"log\u006eame":"alice","opt":1})" << true << 1 << ""
+                                           << ""
+                                           << "alice";
+    QTest::newRow("key repeated in a nested object")
+        << R"({"opt":1,"logname":"alice","x":{"a":[1],"a":2}})" << true << 1 << ""
+        << ""
         << "alice";
-    QTest::newRow("key like a renamed one") << R"({"\u0000\u00000.opt":[1],"opt":[2],"opt":5,"logname":"alice"})"
-                                            << true << 5 << "" << "" << "alice";
-    QTest::newRow("key repeated, then truncated") << R"({"x":{"a":[1],"a":1},"opt":1)" << false << 0 << "" << ""
+    QTest::newRow("repeated object holding a repeated key")
+        << R"({"x":{"a":[1],"a":2},"opt":{"b":{},"b":[]},"x":3,"opt":7,"logname":"alice"})" << true << 7 << ""
+        << ""
+        << "alice";
+    QTest::newRow("key like a renamed one")
+        << R"({"\u0000\u00000.opt":[1],"opt":[2],"opt":5,"logname":"alice"})" << true << 5 << ""
+        << ""
+        << "alice";
+    QTest::newRow("key repeated, then truncated") << R"({"x":{"a":[1],"a":1},"opt":1)" << false << 0 << ""
+                                                  << ""
                                                   << "";
     QTest::newRow("key repeated over plain values, last kept")
-        << R"({"opt":1,"opt":2,"logname":"bob","logname":"alice"})" << true << 2 << "" << "" << "alice";
+        << R"({"opt":1,"opt":2,"logname":"bob","logname":"alice"})" << true << 2 << ""
+        << ""
+        << "alice";
     QTest::newRow("array after a plain value") << R"({"opt":3,"logname":"bob","logname":["alice"]})" << true << 3 << ""
-                                               << "" << "";
+                                               << ""
+                                               << "";
     QTest::newRow("same key in other objects")
-        << R"({"opt":3,"x":{"opt":[1]},"y":{"opt":[2]},"appName":"Foo","z":[{"opt":{}}]})" << true << 3 << "Foo" << ""
+        << R"({"opt":3,"x":{"opt":[1]},"y":{"opt":[2]},"appName":"Foo","z":[{"opt":{}}]})" << true << 3 << "Foo"
+        << ""
         << "";
-    QTest::newRow("keys inside a string") << R"({"appName":"\"opt\":[1],\"opt\":1","opt":4})" << true << 4
-                                          << R"("opt":[1],"opt":1)" << "" << "";
+    QTest::newRow("keys inside a string")
+        << R"({"appName":"\"opt\":[1],\"opt\":1","opt":4})" << true << 4 << R"("opt":[1],"opt":1)"
+        << ""
+        << "";
 }
 
 void NoticeParsersTest::systemNotification()
@@ -112,38 +160,43 @@ void NoticeParsersTest::appBriefInfo_data()
     QTest::addColumn<QString>("parseError");
 
     const QString noError = QStringLiteral("no error occurred");
-    QTest::newRow("empty") << "" << "" << -1 << false << "";
-    QTest::newRow("spaces only") << "    " << "" << -1 << false << "";
-    QTest::newRow("white space") << " \t\n " << "" << -1 << false << "";
-    QTest::newRow("array") << R"([{"appBriefInfo": {}}])" << "" << -1 << true << noError;
+    QTest::newRow("empty") << ""
+                           << "" << -1 << false << "";
+    QTest::newRow("spaces only") << "    "
+                                 << "" << -1 << false << "";
+    QTest::newRow("white space") << " \t\n "
+                                 << "" << -1 << false << "";
+    QTest::newRow("array") << R"([{"appBriefInfo": {}}])"
+                           << "" << -1 << true << noError;
     const QString truncated = QStringLiteral(R"({"appBriefInfo": {"package_name": "foo")");
     QJsonParseError syntax;
     QJsonDocument::fromJson(truncated.toUtf8(), &syntax);
     QVERIFY(syntax.error != QJsonParseError::NoError);
     QTest::newRow("truncated") << truncated << "" << -1 << true << syntax.errorString();
-    QTest::newRow("empty object") << "{}" << "" << -1 << false << "";
-    QTest::newRow("brief not an object") << R"({"appBriefInfo": "foo"})" << "" << -1 << false << "";
-    QTest::newRow("no name")
-        << R"({"appBriefInfo": {"package_mode": 1, "pkgInstallMode": 1}})" << "" << -1 << false << "";
-    QTest::newRow("empty name")
-        << R"({"appBriefInfo": {"package_name": "", "package_mode": 1, "pkgInstallMode": 1}})" << "" << -1 << false
-        << "";
-    QTest::newRow("no package mode")
-        << R"({"appBriefInfo": {"package_name": "foo", "pkgInstallMode": 1}})" << "" << -1 << false << "";
+    QTest::newRow("empty object") << "{}"
+                                  << "" << -1 << false << "";
+    QTest::newRow("brief not an object") << R"({"appBriefInfo": "foo"})"
+                                         << "" << -1 << false << "";
+    QTest::newRow("no name") << R"({"appBriefInfo": {"package_mode": 1, "pkgInstallMode": 1}})"
+                             << "" << -1 << false << "";
+    QTest::newRow("empty name") << R"({"appBriefInfo": {"package_name": "", "package_mode": 1, "pkgInstallMode": 1}})"
+                                << "" << -1 << false << "";
+    QTest::newRow("no package mode") << R"({"appBriefInfo": {"package_name": "foo", "pkgInstallMode": 1}})"
+                                     << "" << -1 << false << "";
     QTest::newRow("package mode 0")
-        << R"({"appBriefInfo": {"package_name": "foo", "package_mode": 0, "pkgInstallMode": 1}})" << "" << -1
-        << false << "";
+        << R"({"appBriefInfo": {"package_name": "foo", "package_mode": 0, "pkgInstallMode": 1}})"
+        << "" << -1 << false << "";
     QTest::newRow("package mode as text")
-        << R"({"appBriefInfo": {"package_name": "foo", "package_mode": "1", "pkgInstallMode": 1}})" << "" << -1
-        << false << "";
-    QTest::newRow("no install mode")
-        << R"({"appBriefInfo": {"package_name": "foo", "package_mode": 1}})" << "" << -1 << false << "";
+        << R"({"appBriefInfo": {"package_name": "foo", "package_mode": "1", "pkgInstallMode": 1}})"
+        << "" << -1 << false << "";
+    QTest::newRow("no install mode") << R"({"appBriefInfo": {"package_name": "foo", "package_mode": 1}})"
+                                     << "" << -1 << false << "";
     QTest::newRow("install mode 0")
-        << R"({"appBriefInfo": {"package_name": "foo", "package_mode": 1, "pkgInstallMode": 0}})" << "" << -1
-        << false << "";
+        << R"({"appBriefInfo": {"package_name": "foo", "package_mode": 1, "pkgInstallMode": 0}})"
+        << "" << -1 << false << "";
     QTest::newRow("install mode 2")
-        << R"({"appBriefInfo": {"package_name": "foo", "package_mode": 1, "pkgInstallMode": 2}})" << "" << -1
-        << false << "";
+        << R"({"appBriefInfo": {"package_name": "foo", "package_mode": 1, "pkgInstallMode": 2}})"
+        << "" << -1 << false << "";
     QTest::newRow("both modes 1")
         << R"({"appBriefInfo": {"package_name": "foo", "package_mode": 1, "pkgInstallMode": 1}, "progress": 100})"
         << "foo" << 1 << false << "";
@@ -157,8 +210,8 @@ void NoticeParsersTest::appBriefInfo_data()
         << R"({"appBriefInfo": {"package_name": ["x"], "package_name": "foo", "package_mode": 1, "pkgInstallMode": 1}})"
         << "foo" << 1 << false << "";
     QTest::newRow("brief repeated, then truncated")
-        << R"({"appBriefInfo": {"package_name": "foo"}, "appBriefInfo": {"package_name": "foo")" << "" << -1 << true
-        << "unterminated string";
+        << R"({"appBriefInfo": {"package_name": "foo"}, "appBriefInfo": {"package_name": "foo")"
+        << "" << -1 << true << "unterminated string";
     QTest::newRow("mode repeated, last kept")
         << R"({"appBriefInfo": {"package_name": "foo", "package_mode": 0, "package_mode": 1, "pkgInstallMode": 1}})"
         << "foo" << 1 << false << "";
@@ -228,21 +281,42 @@ void NoticeParsersTest::upgradeAppInfo_data()
     QTest::addColumn<int>("supportWayland");
 
     QTest::newRow("all keys") << R"({"package_name": "foo", "name": "Foo", "supportWayland": 1, "version": "2"})"
-                              << "foo" << "Foo" << 1;
-    QTest::newRow("no wayland key") << R"({"package_name": "foo", "name": "Foo"})" << "foo" << "Foo" << 0;
-    QTest::newRow("wayland as text") << R"({"supportWayland": "1"})" << "" << "" << 0;
-    QTest::newRow("wayland as boolean") << R"({"supportWayland": true})" << "" << "" << 0;
-    QTest::newRow("wayland 2") << R"({"supportWayland": 2})" << "" << "" << 2;
-    QTest::newRow("names not strings") << R"({"package_name": 1, "name": null})" << "" << "" << 0;
-    QTest::newRow("array") << R"([{"package_name": "foo", "name": "Foo"}])" << "" << "" << 0;
-    QTest::newRow("not json") << "foo" << "" << "" << 0;
-    QTest::newRow("empty") << "" << "" << "" << 0;
+                              << "foo"
+                              << "Foo" << 1;
+    QTest::newRow("no wayland key") << R"({"package_name": "foo", "name": "Foo"})"
+                                    << "foo"
+                                    << "Foo" << 0;
+    QTest::newRow("wayland as text") << R"({"supportWayland": "1"})"
+                                     << ""
+                                     << "" << 0;
+    QTest::newRow("wayland as boolean") << R"({"supportWayland": true})"
+                                        << ""
+                                        << "" << 0;
+    QTest::newRow("wayland 2") << R"({"supportWayland": 2})"
+                               << ""
+                               << "" << 2;
+    QTest::newRow("names not strings") << R"({"package_name": 1, "name": null})"
+                                       << ""
+                                       << "" << 0;
+    QTest::newRow("array") << R"([{"package_name": "foo", "name": "Foo"}])"
+                           << ""
+                           << "" << 0;
+    QTest::newRow("not json") << "foo"
+                              << ""
+                              << "" << 0;
+    QTest::newRow("empty") << ""
+                           << ""
+                           << "" << 0;
     QTest::newRow("name repeated over an object") << R"({"package_name": "foo", "name": {"x": 1}, "name": "Foo"})"
-                                                  << "foo" << "Foo" << 0;
+                                                  << "foo"
+                                                  << "Foo" << 0;
     // Read as empty, an ignored app would be announced without a name.
     QTest::newRow("other key repeated over an array")
-        << R"({"package_name": "ignored", "x": [1], "x": 2, "name": "Ignored"})" << "ignored" << "Ignored" << 0;
-    QTest::newRow("name repeated, last kept") << R"({"package_name": "foo", "name": "A", "name": "Foo"})" << "foo"
+        << R"({"package_name": "ignored", "x": [1], "x": 2, "name": "Ignored"})"
+        << "ignored"
+        << "Ignored" << 0;
+    QTest::newRow("name repeated, last kept") << R"({"package_name": "foo", "name": "A", "name": "Foo"})"
+                                              << "foo"
                                               << "Foo" << 0;
 }
 
@@ -282,14 +356,21 @@ void NoticeParsersTest::bodyMarkup_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("escaped");
 
-    QTest::newRow("plain") << "Foo 2" << "Foo 2";
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("tags") << "<b>x</b>" << "&lt;b&gt;x&lt;/b&gt;";
-    QTest::newRow("ampersand") << "Salt & Pepper" << "Salt &amp; Pepper";
+    QTest::newRow("plain") << "Foo 2"
+                           << "Foo 2";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("tags") << "<b>x</b>"
+                          << "&lt;b&gt;x&lt;/b&gt;";
+    QTest::newRow("ampersand") << "Salt & Pepper"
+                               << "Salt &amp; Pepper";
     // An entity in a name is text too: shown as written, not decoded.
-    QTest::newRow("entity") << "&lt;" << "&amp;lt;";
-    QTest::newRow("link") << "<a href=\"x\">L</a>" << "&lt;a href=\"x\"&gt;L&lt;/a&gt;";
-    QTest::newRow("quotes stay") << "'\"" << "'\"";
+    QTest::newRow("entity") << "&lt;"
+                            << "&amp;lt;";
+    QTest::newRow("link") << "<a href=\"x\">L</a>"
+                          << "&lt;a href=\"x\"&gt;L&lt;/a&gt;";
+    QTest::newRow("quotes stay") << "'\""
+                                 << "'\"";
 }
 
 void NoticeParsersTest::bodyMarkup()

@@ -63,19 +63,16 @@ void ManualProxyConfigTest::addSettingsRows()
     QTest::addColumn<ManualProxyType>("type");
     QTest::addColumn<QString>("host");
     QTest::addColumn<int>("port");
-    QTest::addColumn<QString>("user");     // null: authentication off
+    QTest::addColumn<QString>("user"); // null: authentication off
     QTest::addColumn<QString>("password");
     QTest::addColumn<bool>("valid");
-    QTest::addColumn<int>("proxyType");    // QNetworkProxy::ProxyType when valid
+    QTest::addColumn<int>("proxyType"); // QNetworkProxy::ProxyType when valid
 
     const QString off;
     QTest::newRow("http") << HTTP << "proxy.example" << 3128 << off << off << true << int(QNetworkProxy::HttpProxy);
-    QTest::newRow("https") << HTTPS << "proxy.example" << 3129 << off << off << true
-                           << int(QNetworkProxy::HttpProxy);
-    QTest::newRow("ftp") << FTP << "proxy.example" << 2121 << off << off << true
-                         << int(QNetworkProxy::FtpCachingProxy);
-    QTest::newRow("socks") << SOCKS << "socks.example" << 1080 << off << off << true
-                           << int(QNetworkProxy::Socks5Proxy);
+    QTest::newRow("https") << HTTPS << "proxy.example" << 3129 << off << off << true << int(QNetworkProxy::HttpProxy);
+    QTest::newRow("ftp") << FTP << "proxy.example" << 2121 << off << off << true << int(QNetworkProxy::FtpCachingProxy);
+    QTest::newRow("socks") << SOCKS << "socks.example" << 1080 << off << off << true << int(QNetworkProxy::Socks5Proxy);
     QTest::newRow("host, no port") << HTTP << "proxy.example" << 0 << off << off << false << 0;
     QTest::newRow("port, no host") << HTTP << "" << 3128 << off << off << false << 0;
     QTest::newRow("highest port") << HTTP << "proxy.example" << 65535 << off << off << true
@@ -83,10 +80,12 @@ void ManualProxyConfigTest::addSettingsRows()
     QTest::newRow("port 65536") << HTTP << "proxy.example" << 65536 << off << off << false << 0;
     QTest::newRow("port 65537, not port 1") << HTTP << "proxy.example" << 65537 << off << off << false << 0;
     QTest::newRow("negative port, not 65535") << HTTP << "proxy.example" << -1 << off << off << false << 0;
-    QTest::newRow("authentication") << SOCKS << "socks.example" << 1080 << "alice" << "s3cret" << true
-                                    << int(QNetworkProxy::Socks5Proxy);
-    QTest::newRow("authentication, no password") << HTTP << "proxy.example" << 3128 << "alice" << "" << false << 0;
-    QTest::newRow("authentication, no user") << HTTP << "proxy.example" << 3128 << "" << "s3cret" << false << 0;
+    QTest::newRow("authentication") << SOCKS << "socks.example" << 1080 << "alice"
+                                    << "s3cret" << true << int(QNetworkProxy::Socks5Proxy);
+    QTest::newRow("authentication, no password") << HTTP << "proxy.example" << 3128 << "alice"
+                                                 << "" << false << 0;
+    QTest::newRow("authentication, no user") << HTTP << "proxy.example" << 3128 << ""
+                                             << "s3cret" << false << 0;
 }
 
 static void verifyConfig(const ManualProxyConfig &config)
@@ -191,15 +190,18 @@ void ManualProxyConfigTest::emissions_data()
     QTest::newRow("same host again") << off << off << "host" << QVariant("proxy.example") << 0 << true;
     QTest::newRow("other host") << off << off << "host" << QVariant("other.example") << 1 << true;
     QTest::newRow("port made invalid") << off << off << "port" << QVariant(0) << 1 << false;
-    QTest::newRow("user while authentication off") << off << off << "authenticationUser" << QVariant("bob") << 0
-                                                   << true;
-    QTest::newRow("password completes credentials") << "alice" << "" << "authenticationPassword"
-                                                    << QVariant("s3cret") << 1 << true;
-    QTest::newRow("password cleared") << "alice" << "s3cret" << "authenticationPassword" << QVariant("") << 1
-                                      << false;
+    QTest::newRow("user while authentication off")
+        << off << off << "authenticationUser" << QVariant("bob") << 0 << true;
+    QTest::newRow("password completes credentials") << "alice"
+                                                    << ""
+                                                    << "authenticationPassword" << QVariant("s3cret") << 1 << true;
+    QTest::newRow("password cleared") << "alice"
+                                      << "s3cret"
+                                      << "authenticationPassword" << QVariant("") << 1 << false;
     // Every event passes through "address valid" on its way back to invalid.
-    QTest::newRow("any key while credentials incomplete") << "alice" << "" << "host" << QVariant("proxy.example")
-                                                          << 1 << false;
+    QTest::newRow("any key while credentials incomplete") << "alice"
+                                                          << ""
+                                                          << "host" << QVariant("proxy.example") << 1 << false;
 }
 
 void ManualProxyConfigTest::emissions()

@@ -98,8 +98,7 @@ void childMessageHandler(QtMsgType type, const QMessageLogContext &context, cons
     if (type == QtWarningMsg && isLogMain(context)) {
         ++g_childWarnings;
         say(QStringLiteral("warning: ") + message);
-    }
-    else
+    } else
         std::fprintf(stderr, "%s\n", qPrintable(message));
 }
 
@@ -297,20 +296,19 @@ void GSettingsWatcherTest::crashCasesSurviveInChild_data()
         "warning: \"com.orvane.test.absent\" not installed", refused, "objects 1",
         "warning: \"com.orvane.test.absent\" \"/com/orvane/test/absent/\" find QGSettings failed",
         "getValueSync invalid"};
-    QTest::newRow("fixed schema, other path") << QStringList{
-        "warning: " + appStore + "\"/com/orvane/kesh/other/\" path not allowed", refused, "objects 1"};
+    QTest::newRow("fixed schema, other path")
+        << QStringList{"warning: " + appStore + "\"/com/orvane/kesh/other/\" path not allowed", refused, "objects 1"};
     QTest::newRow("fixed schema, no slash at the end") << QStringList{
         "warning: " + appStore + "\"/com/orvane/kesh/app-store\" path not allowed", refused, "objects 1"};
-    QTest::newRow("fixed schema, empty path")
-        << QStringList{"addSchema true", "objects 2", "getValueSync bool false"};
-    QTest::newRow("relocatable schema, empty path") << QStringList{
-        "warning: " + relocatable + "\"\" path not allowed", refused, "objects 1"};
-    QTest::newRow("relocatable schema, relative path") << QStringList{
-        "warning: " + relocatable + "\"com/orvane/test/\" path not allowed", refused, "objects 1"};
-    QTest::newRow("relocatable schema, no slash at the end") << QStringList{
-        "warning: " + relocatable + "\"/com/orvane/test\" path not allowed", refused, "objects 1"};
-    QTest::newRow("relocatable schema, double slash") << QStringList{
-        "warning: " + relocatable + "\"/com/orvane//test/\" path not allowed", refused, "objects 1"};
+    QTest::newRow("fixed schema, empty path") << QStringList{"addSchema true", "objects 2", "getValueSync bool false"};
+    QTest::newRow("relocatable schema, empty path")
+        << QStringList{"warning: " + relocatable + "\"\" path not allowed", refused, "objects 1"};
+    QTest::newRow("relocatable schema, relative path")
+        << QStringList{"warning: " + relocatable + "\"com/orvane/test/\" path not allowed", refused, "objects 1"};
+    QTest::newRow("relocatable schema, no slash at the end")
+        << QStringList{"warning: " + relocatable + "\"/com/orvane/test\" path not allowed", refused, "objects 1"};
+    QTest::newRow("relocatable schema, double slash")
+        << QStringList{"warning: " + relocatable + "\"/com/orvane//test/\" path not allowed", refused, "objects 1"};
     QTest::newRow("relocatable schema, good path")
         << QStringList{"addSchema true", "objects 2", "getValueSync QStringList []"};
 
@@ -318,11 +316,11 @@ void GSettingsWatcherTest::crashCasesSurviveInChild_data()
     QTest::newRow("missing key, getValueSync") << QStringList{missingKey, "getValueSync invalid"};
     QTest::newRow("missing key, getValueAsync") << QStringList{missingKey, "emitted 0"};
     QTest::newRow("missing key, setValue") << QStringList{missingKey, "setValue returned"};
-    QTest::newRow("key with a digit after a dash") << QStringList{
-        "warning: " + relocatable + "\"/com/orvane/test/\" find key failed \"level2\"", "getValueSync invalid",
-        "getValueSync int 7"};
-    QTest::newRow("change of a key with a digit after a dash") << QStringList{
-        "warning: " + relocatable + "\"/com/orvane/test/\" find key failed \"level2\"", "emitted 0"};
+    QTest::newRow("key with a digit after a dash")
+        << QStringList{"warning: " + relocatable + "\"/com/orvane/test/\" find key failed \"level2\"",
+                       "getValueSync invalid", "getValueSync int 7"};
+    QTest::newRow("change of a key with a digit after a dash")
+        << QStringList{"warning: " + relocatable + "\"/com/orvane/test/\" find key failed \"level2\"", "emitted 0"};
 }
 
 void GSettingsWatcherTest::crashCasesSurviveInChild()
@@ -335,8 +333,10 @@ void GSettingsWatcherTest::crashCasesSurviveInChild()
     child.start();
     QVERIFY2(child.waitForFinished(30000), "child did not finish");
     const QByteArray errors = child.readAllStandardError();
-    QVERIFY2(child.exitStatus() == QProcess::NormalExit,
-             qPrintable(QStringLiteral("child crashed (signal %1): %2").arg(child.exitCode()).arg(QString::fromLocal8Bit(errors))));
+    QVERIFY2(
+        child.exitStatus() == QProcess::NormalExit,
+        qPrintable(
+            QStringLiteral("child crashed (signal %1): %2").arg(child.exitCode()).arg(QString::fromLocal8Bit(errors))));
     QVERIFY2(child.exitCode() == 0, errors.constData());
     QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
 }
@@ -356,8 +356,7 @@ void GSettingsWatcherTest::samePairAddedTwice()
     writer.set(QStringLiteral("appsIgnoreUpdates"), QStringList{QStringLiteral("twice")});
     QVERIFY(drain(writer, spy, QStringLiteral("updateAppsNotNotify")));
 
-    QCOMPARE(valuesOf(spy, QStringLiteral("appsIgnoreUpdates")),
-             QList<QVariant>{QStringList{QStringLiteral("twice")}});
+    QCOMPARE(valuesOf(spy, QStringLiteral("appsIgnoreUpdates")), QList<QVariant>{QStringList{QStringLiteral("twice")}});
     QCOMPARE(recorder.warnings(), QStringList());
 }
 
@@ -405,12 +404,14 @@ void GSettingsWatcherTest::readsAndWritesDontRegister()
     watcher.getValueAsync(kRelocatableId, never, QStringLiteral("names"));
     QVERIFY(!watcher.getValueSync(kRelocatableId, never, QStringLiteral("names")).isValid());
 
-    const QString notFound =
-        QStringLiteral("\"com.orvane.test.relocatable\" \"/com/orvane/test/never/\" find QGSettings failed");
+    const QString notFound = QStringLiteral(
+        "\"com.orvane.test.relocatable\" \"/com/orvane/test/never/\" find QGSettings failed");
     QCOMPARE(recorder.warnings(), (QStringList{notFound, notFound, notFound, notFound}));
     // Each warning names the operation that failed (getValueAsync reads through getValueSync).
-    const QString read = QStringLiteral("QVariant GSettingsWatcher::getValueSync(const QByteArray&, const QByteArray&, const QString&) const");
-    const QString write = QStringLiteral("void GSettingsWatcher::setValue(const QByteArray&, const QByteArray&, const QString&, const QVariant&)");
+    const QString read = QStringLiteral(
+        "QVariant GSettingsWatcher::getValueSync(const QByteArray&, const QByteArray&, const QString&) const");
+    const QString write = QStringLiteral(
+        "void GSettingsWatcher::setValue(const QByteArray&, const QByteArray&, const QString&, const QVariant&)");
     QCOMPARE(recorder.functions(), (QStringList{read, write, read, read}));
     QCOMPARE(countSettingsObjects(watcher), 1);
     QCOMPARE(spy.count(), 0);
@@ -425,8 +426,9 @@ void GSettingsWatcherTest::getValueAsync_data()
     QTest::addColumn<QStringList>("warnings");
 
     QTest::newRow("registered pair") << QByteArray("/com/orvane/test/async/") << true << QStringList();
-    QTest::newRow("pair not registered") << QByteArray("/com/orvane/test/elsewhere/") << false
-                                         << QStringList{"\"com.orvane.test.relocatable\" \"/com/orvane/test/elsewhere/\" find QGSettings failed"};
+    QTest::newRow("pair not registered")
+        << QByteArray("/com/orvane/test/elsewhere/") << false
+        << QStringList{"\"com.orvane.test.relocatable\" \"/com/orvane/test/elsewhere/\" find QGSettings failed"};
 }
 
 void GSettingsWatcherTest::getValueAsync()
@@ -447,8 +449,9 @@ void GSettingsWatcherTest::getValueAsync()
     // Counted before any event is processed: the value is handed over inside the call.
     if (emits) {
         QCOMPARE(spy.count(), 1);
-        QCOMPARE(spy.at(0), (QList<QVariant>{kRelocatableId, path, QStringLiteral("names"),
-                                              QStringList{QStringLiteral("async")}}));
+        QCOMPARE(
+            spy.at(0),
+            (QList<QVariant>{kRelocatableId, path, QStringLiteral("names"), QStringList{QStringLiteral("async")}}));
     } else {
         QCOMPARE(spy.count(), 0);
     }
@@ -516,11 +519,13 @@ void GSettingsWatcherTest::changeFromAnotherProcess()
 
     QCOMPARE(gsettingsSet(QStringLiteral("apps-ignore-updates"), QStringLiteral("['a']")), 0);
     QTRY_COMPARE_WITH_TIMEOUT(valuesOf(spy, QStringLiteral("appsIgnoreUpdates")).size(), 1, 10000);
-    QCOMPARE(spy.at(0), (QList<QVariant>{kAppStoreId, kAppStorePath, QStringLiteral("appsIgnoreUpdates"),
-                                          QStringList{QStringLiteral("a")}}));
+    QCOMPARE(spy.at(0),
+             (QList<QVariant>{kAppStoreId, kAppStorePath, QStringLiteral("appsIgnoreUpdates"),
+                              QStringList{QStringLiteral("a")}}));
 
     // A later change of another key closes the window for a second report.
-    const bool notNotify = watcher.getValueSync(kAppStoreId, kAppStorePath, QStringLiteral("updateAppsNotNotify")).toBool();
+    const bool notNotify = watcher.getValueSync(kAppStoreId, kAppStorePath, QStringLiteral("updateAppsNotNotify"))
+                               .toBool();
     QCOMPARE(gsettingsSet(QStringLiteral("update-apps-not-notify"), notNotify ? "false" : "true"), 0);
     QTRY_COMPARE_WITH_TIMEOUT(valuesOf(spy, QStringLiteral("updateAppsNotNotify")).size(), 1, 10000);
     QCOMPARE(valuesOf(spy, QStringLiteral("appsIgnoreUpdates")).size(), 1);

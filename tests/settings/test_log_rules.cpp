@@ -34,14 +34,16 @@ void LogRulesTest::parseLogRules_data()
     QTest::newRow("only semicolons") << QStringLiteral(";;;") << QStringList();
     QTest::newRow("two rules in order")
         << QStringLiteral("*.debug=false;com.orvane.app-store.session-daemon.debug=true")
-        << QStringList{QStringLiteral("*.debug=false"), QStringLiteral("com.orvane.app-store.session-daemon.debug=true")};
-    QTest::newRow("empty segments dropped") << QStringLiteral(";;a.debug=true;")
-                                            << QStringList{QStringLiteral("a.debug=true")};
-    QTest::newRow("leading blank kept") << QStringLiteral("a.debug=false; b.debug=true")
-                                        << QStringList{QStringLiteral("a.debug=false"), QStringLiteral(" b.debug=true")};
-    QTest::newRow("trailing blank kept") << QStringLiteral("a.debug=false ;") << QStringList{QStringLiteral("a.debug=false ")};
-    QTest::newRow("newline is no separator") << QStringLiteral("a.debug=false\nb.debug=true")
-                                             << QStringList{QStringLiteral("a.debug=false\nb.debug=true")};
+        << QStringList{QStringLiteral("*.debug=false"),
+                       QStringLiteral("com.orvane.app-store.session-daemon.debug=true")};
+    QTest::newRow("empty segments dropped")
+        << QStringLiteral(";;a.debug=true;") << QStringList{QStringLiteral("a.debug=true")};
+    QTest::newRow("leading blank kept") << QStringLiteral(
+        "a.debug=false; b.debug=true") << QStringList{QStringLiteral("a.debug=false"), QStringLiteral(" b.debug=true")};
+    QTest::newRow("trailing blank kept") << QStringLiteral("a.debug=false ;")
+                                         << QStringList{QStringLiteral("a.debug=false ")};
+    QTest::newRow("newline is no separator")
+        << QStringLiteral("a.debug=false\nb.debug=true") << QStringList{QStringLiteral("a.debug=false\nb.debug=true")};
 }
 
 void LogRulesTest::parseLogRules()
@@ -67,26 +69,25 @@ void LogRulesTest::configurationChange_data()
     const QVariant secondOff = QStringLiteral("org.test.second.debug=false");
 
     // Before each change the environment has turned debug output of "first" off.
-    QTest::newRow("new rules replace the environment's") << appId << name << QString() << key << secondOff
-                                                         << true << false;
-    QTest::newRow("several rules, in order") << appId << name << QString() << key
-                                             << QVariant(QStringLiteral("org.test.*.debug=false;org.test.second.debug=true"))
-                                             << false << true;
-    QTest::newRow("empty text drops every rule") << appId << name << QString() << key << QVariant(QString())
-                                                 << true << true;
-    QTest::newRow("invalid value drops every rule") << appId << name << QString() << key << QVariant() << true
-                                                    << true;
-    QTest::newRow("another application id") << QStringLiteral("other-app") << name << QString() << key << secondOff
-                                             << false << true;
-    QTest::newRow("another configuration name") << appId << QStringLiteral("com.orvane.other") << QString() << key
-                                                 << secondOff << false << true;
+    QTest::newRow("new rules replace the environment's")
+        << appId << name << QString() << key << secondOff << true << false;
+    QTest::newRow("several rules, in order")
+        << appId << name << QString() << key
+        << QVariant(QStringLiteral("org.test.*.debug=false;org.test.second.debug=true")) << false << true;
+    QTest::newRow("empty text drops every rule")
+        << appId << name << QString() << key << QVariant(QString()) << true << true;
+    QTest::newRow("invalid value drops every rule") << appId << name << QString() << key << QVariant() << true << true;
+    QTest::newRow("another application id")
+        << QStringLiteral("other-app") << name << QString() << key << secondOff << false << true;
+    QTest::newRow("another configuration name")
+        << appId << QStringLiteral("com.orvane.other") << QString() << key << secondOff << false << true;
     QTest::newRow("a subpath") << appId << name << QStringLiteral("/sub") << key << secondOff << false << true;
     QTest::newRow("another key") << appId << name << QString() << QStringLiteral("log_level") << secondOff << false
                                  << true;
     QTest::newRow("key of another case") << appId << name << QString() << QStringLiteral("Log_Rules") << secondOff
                                          << false << true;
-    QTest::newRow("application id of another case") << appId.toUpper() << name << QString() << key << secondOff
-                                                    << false << true;
+    QTest::newRow("application id of another case")
+        << appId.toUpper() << name << QString() << key << secondOff << false << true;
 }
 
 void LogRulesTest::configurationChange()

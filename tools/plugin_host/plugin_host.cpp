@@ -109,7 +109,8 @@ int main(int argc, char **argv)
     QVector<GSettings *> watched;
     const auto registerWith = [&](const QString &argument) {
         // A quoted argument is passed verbatim: "" is an empty, non-null name.
-        const bool quoted = argument.size() >= 2 && argument.startsWith(QLatin1Char('"')) && argument.endsWith(QLatin1Char('"'));
+        const bool quoted = argument.size() >= 2 && argument.startsWith(QLatin1Char('"'))
+            && argument.endsWith(QLatin1Char('"'));
         lastConnection = quoted ? argument.mid(1, argument.size() - 2) : argument;
         const QByteArray name = lastConnection.toUtf8();
         return nsmRegister(quoted || !name.isEmpty() ? name.constData() : nullptr, nullptr);
@@ -133,9 +134,8 @@ int main(int argc, char **argv)
         } else if (command == QLatin1String("status")) {
             // Looked up, never opened: the host must not keep a connection
             // alive that the plugin has closed.
-            const QDBusConnection bus = lastConnection.trimmed().isEmpty()
-                ? QDBusConnection::sessionBus()
-                : QDBusConnection(lastConnection.trimmed());
+            const QDBusConnection bus = lastConnection.trimmed().isEmpty() ? QDBusConnection::sessionBus()
+                                                                           : QDBusConnection(lastConnection.trimmed());
             say(QStringLiteral("exported %1").arg(QLatin1String(bus.objectRegisteredAt(kObjectPath) ? "yes" : "no")));
             say(QStringLiteral("View %1").arg(QCoreApplication::translate("QObject", "View")));
             say(QStringLiteral("connection %1").arg(bus.baseService()));
@@ -149,14 +149,16 @@ int main(int argc, char **argv)
         } else if (command == QLatin1String("fds")) {
             say(QStringLiteral("fds %1").arg(openDescriptors()));
         } else if (command == QLatin1String("open")) {
-            say(QStringLiteral("open %1")
-                    .arg(QDBusConnection::connectToBus(QDBusConnection::SessionBus, argument).baseService()));
+            say(QStringLiteral("open %1").arg(
+                QDBusConnection::connectToBus(QDBusConnection::SessionBus, argument).baseService()));
         } else if (command == QLatin1String("connected")) {
-            say(QStringLiteral("connected %1").arg(QLatin1String(QDBusConnection(argument).isConnected() ? "yes" : "no")));
+            say(QStringLiteral("connected %1")
+                    .arg(QLatin1String(QDBusConnection(argument).isConnected() ? "yes" : "no")));
         } else if (command == QLatin1String("watch")) {
             GSettingsSchemaSource *source = g_settings_schema_source_get_default();
-            GSettingsSchema *schema = source ? g_settings_schema_source_lookup(source, argument.toUtf8().constData(), TRUE)
-                                             : nullptr;
+            GSettingsSchema *schema = source
+                ? g_settings_schema_source_lookup(source, argument.toUtf8().constData(), TRUE)
+                : nullptr;
             if (schema) {
                 GSettings *settings = g_settings_new_full(schema, nullptr, nullptr);
                 g_settings_schema_unref(schema);

@@ -3,7 +3,6 @@
 
 #include "dbus/appstore_daemon_interface.h"
 
-#include "util/bottle_script.h"
 #include "dbus/bus_thread.h"
 #include "dbus/system_bus_probe.h"
 #include "dbus/system_daemon_interface.h"
@@ -16,6 +15,7 @@
 #include "proxy/proxy_values.h"
 #include "proxy/system_proxy_monitor.h"
 #include "session/session_facts.h"
+#include "util/bottle_script.h"
 #include "util/guard.h"
 
 #include <nuvixcore/nsysinfo.h>
@@ -223,9 +223,8 @@ void AppstoreDaemonInterface::probeStore()
     if (m_storeProbePending || !m_daemonInterface)
         return;
     m_storeProbePending = true;
-    QDBusMessage get = QDBusMessage::createMethodCall(kDaemonService, kDaemonPath,
-                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                      QStringLiteral("Get"));
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        kDaemonService, kDaemonPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     get << kDaemonInterface << QStringLiteral("LocalUpgradeCheckStatus");
     auto *pending = new QDBusPendingCallWatcher(m_daemonInterface->connection().asyncCall(get), this);
     connect(pending, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *call) {
@@ -317,8 +316,7 @@ QStringList AppstoreDaemonInterface::shownNames(const QStringList &names) const
     QStringList shown;
     shown.reserve(names.size());
     for (const QString &name : names)
-        shown.append(m_markupUnsure ? withoutMarkupCharacters(name)
-                                    : m_bodyMarkup ? escapeBodyMarkup(name) : name);
+        shown.append(m_markupUnsure ? withoutMarkupCharacters(name) : m_bodyMarkup ? escapeBodyMarkup(name) : name);
     return shown;
 }
 
@@ -508,8 +506,8 @@ void AppstoreDaemonInterface::slotInstallProgress(const QString &id, const QStri
     if (start.outcome == BottleScriptStart::NotFound)
         qCWarning(logMain) << QStringLiteral("Package %1 run.sh not found, skip creating bottle").arg(packageName);
     else if (start.outcome == BottleScriptStart::Refused)
-        qCWarning(logMain) << QStringLiteral("Package %1 run.sh refused, skip creating bottle: %2")
-                                  .arg(packageName, start.fault);
+        qCWarning(logMain)
+            << QStringLiteral("Package %1 run.sh refused, skip creating bottle: %2").arg(packageName, start.fault);
 }
 
 // ---------------------------------------------------------------------------
@@ -629,9 +627,8 @@ void AppstoreDaemonInterface::writeNotifyTime()
 bool AppstoreDaemonInterface::getLocalUpgradeCheckStatus(int timeoutMs, bool *timedOut)
 {
     // Asked through Properties.Get: the proxy holds no description of its peer.
-    QDBusMessage get = QDBusMessage::createMethodCall(kDaemonService, kDaemonPath,
-                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                      QStringLiteral("Get"));
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        kDaemonService, kDaemonPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     get << kDaemonInterface << QStringLiteral("LocalUpgradeCheckStatus");
     const QDBusMessage reply = m_daemonInterface->connection().call(get, QDBus::Block, timeoutMs);
     if (timedOut)

@@ -70,8 +70,8 @@ void resumeBusReading()
         [connections] {
             g_resyncQueued = false;
             for (QObject *connection : connections) {
-                const auto notifiers =
-                    connection->findChildren<QSocketNotifier *>(QString(), Qt::FindDirectChildrenOnly);
+                const auto notifiers = connection->findChildren<QSocketNotifier *>(QString(),
+                                                                                   Qt::FindDirectChildrenOnly);
                 for (QSocketNotifier *notifier : notifiers) {
                     const bool wanted = notifier->isEnabled();
                     notifier->setEnabled(!wanted);
@@ -125,6 +125,7 @@ void settleBusReplies()
         return;
     // Shared: a no-op that runs after the wait gave up must find it alive.
     const auto handled = std::make_shared<QSemaphore>();
-    QMetaObject::invokeMethod(connection, [handled] { handled->release(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        connection, [handled] { handled->release(); }, Qt::QueuedConnection);
     handled->tryAcquire(1, qMax(0, int(budget.remainingTime())));
 }

@@ -35,7 +35,8 @@ bool DBusInterface::registerDBus()
         // A name that is merely taken is not a bus error; say who has it then.
         QString reason = bus.lastError().message();
         if (reason.isEmpty() && bus.isConnected() && bus.interface())
-            reason = QStringLiteral("name already owned by %1").arg(bus.interface()->serviceOwner(kServiceName).value());
+            reason = QStringLiteral("name already owned by %1")
+                         .arg(bus.interface()->serviceOwner(kServiceName).value());
         qCCritical(logMain).noquote() << "Register D-Bus service failed:" << reason;
         if (exported)
             bus.unregisterObject(kObjectPath);

@@ -171,7 +171,8 @@ BottleScriptStart startBottleScript(const QString &appsDir, const QString &packa
     if (child < 0) {
         ::close(report[0]);
         result.outcome = BottleScriptStart::Refused;
-        result.fault = script + QStringLiteral(" cannot be started: ") + QString::fromLocal8Bit(std::strerror(forkError));
+        result.fault = script + QStringLiteral(" cannot be started: ")
+            + QString::fromLocal8Bit(std::strerror(forkError));
         return result;
     }
     while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {

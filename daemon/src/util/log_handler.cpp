@@ -60,11 +60,16 @@ void logHandler(QtMsgType type, const QMessageLogContext &context, const QString
 const char *levelName(QtMsgType type)
 {
     switch (type) {
-    case QtDebugMsg: return "Debug";
-    case QtInfoMsg: return "Info";
-    case QtWarningMsg: return "Warning";
-    case QtCriticalMsg: return "Critical";
-    case QtFatalMsg: return "Fatal";
+    case QtDebugMsg:
+        return "Debug";
+    case QtInfoMsg:
+        return "Info";
+    case QtWarningMsg:
+        return "Warning";
+    case QtCriticalMsg:
+        return "Critical";
+    case QtFatalMsg:
+        return "Fatal";
     }
     return "Unknown";
 }
@@ -72,11 +77,16 @@ const char *levelName(QtMsgType type)
 const char *priorityPrefix(QtMsgType type)
 {
     switch (type) {
-    case QtDebugMsg: return "<7>";
-    case QtInfoMsg: return "<6>";
-    case QtWarningMsg: return "<4>";
-    case QtCriticalMsg: return "<3>";
-    case QtFatalMsg: return "<2>";
+    case QtDebugMsg:
+        return "<7>";
+    case QtInfoMsg:
+        return "<6>";
+    case QtWarningMsg:
+        return "<4>";
+    case QtCriticalMsg:
+        return "<3>";
+    case QtFatalMsg:
+        return "<2>";
     }
     return "<5>";
 }
@@ -120,8 +130,8 @@ int signalSafeTimestamp(char *out, long utcOffset)
     const long long month = mp < 10 ? mp + 3 : mp - 9;
     const long long year = yoe + era * 400 + (month <= 2 ? 1 : 0);
 
-    const long long fields[] = {year, month, day, seconds / 3600, seconds / 60 % 60, seconds % 60,
-                                now.tv_nsec / 1000000};
+    const long long fields[] = {
+        year, month, day, seconds / 3600, seconds / 60 % 60, seconds % 60, now.tv_nsec / 1000000};
     const int widths[] = {4, 2, 2, 2, 2, 2, 3};
     const char separators[] = {'-', '-', ' ', ':', ':', '.', '\0'};
     int at = 0;

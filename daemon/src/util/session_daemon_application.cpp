@@ -113,9 +113,8 @@ SessionDaemonApplication::SessionDaemonApplication(int &argc, char **argv)
     // Without its session the daemon has nothing left to serve. Qt reports the
     // loss only through this local signal, which needs the string-based connect.
     QDBusConnection::sessionBus().connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"),
-                                          QStringLiteral("org.freedesktop.DBus.Local"),
-                                          QStringLiteral("Disconnected"), this,
-                                          SLOT(slotSessionBusDisconnected()));
+                                          QStringLiteral("org.freedesktop.DBus.Local"), QStringLiteral("Disconnected"),
+                                          this, SLOT(slotSessionBusDisconnected()));
 }
 
 SessionDaemonApplication::~SessionDaemonApplication()
