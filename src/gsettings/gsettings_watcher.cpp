@@ -50,11 +50,6 @@ bool GSettingsWatcher::isPathAllowed(const QByteArray &schemaPath, const QByteAr
     return path.startsWith('/') && path.endsWith('/') && !path.contains("//");
 }
 
-QByteArray GSettingsWatcher::gsettingsKeyName(const QString &key)
-{
-    return SettingsSchema::keyName(key);
-}
-
 bool GSettingsWatcher::addSchema(const QByteArray &schemaId, const QByteArray &path)
 {
     const SettingsSchema schema(schemaId);

@@ -37,9 +37,6 @@ public:
     // relocatable schema) be opened at path; it aborts the process otherwise.
     static bool isPathAllowed(const QByteArray &schemaPath, const QByteArray &path);
 
-    // The GLib key name that gsettings-qt derives from a camel-case key.
-    static QByteArray gsettingsKeyName(const QString &key);
-
 Q_SIGNALS:
     void sigValueChanged(const QByteArray &schemaId, const QByteArray &path, const QString &key, const QVariant &value);
 

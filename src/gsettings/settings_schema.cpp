@@ -35,6 +35,16 @@ bool SettingsSchema::hasKey(const QString &key) const
     return m_schema && g_settings_schema_has_key(m_schema.get(), keyName(key).constData());
 }
 
+QStringList SettingsSchema::missingKeys(const QStringList &keys) const
+{
+    QStringList missing;
+    for (const QString &key : keys) {
+        if (!hasKey(key))
+            missing.append(key);
+    }
+    return missing;
+}
+
 QGSettings *SettingsSchema::open(const QByteArray &path, QObject *parent) const
 {
     return m_schema ? new QGSettings(m_schemaId, path, parent) : nullptr;

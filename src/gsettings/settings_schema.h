@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -31,6 +32,8 @@ public:
     // keys() of QGSettings is not enough: it lists "level2" for a key
     // "level-2", and gsettings-qt then asks GLib for "level2".
     bool hasKey(const QString &key) const;
+    // Those of keys the schema lacks, in their order (all of them when it is not installed).
+    QStringList missingKeys(const QStringList &keys) const;
 
     // A settings object on the schema at path (empty: its own path), or null
     // when the schema is not installed.

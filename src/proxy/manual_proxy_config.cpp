@@ -71,11 +71,8 @@ ManualProxyConfig::ManualProxyConfig(ManualProxyType proxyType, QObject *parent)
     m_gsettings = m_schema.open(QByteArray(), this);
 
     // The same holds for a key an older schema lacks: only keys of the schema are read.
-    QStringList missingKeys;
-    for (const QString &key : {kHostKey, kPortKey, kUseAuthenticationKey, kUserKey, kPasswordKey}) {
-        if (!m_schema.hasKey(key))
-            missingKeys.append(key);
-    }
+    const QStringList missingKeys = m_schema.missingKeys(
+        {kHostKey, kPortKey, kUseAuthenticationKey, kUserKey, kPasswordKey});
     if (!missingKeys.isEmpty()) {
         // Written as Qt 5 prints a string list: Qt 6 would add "QList".
         const QString printedKeys = QStringLiteral("(\"%1\")").arg(missingKeys.join(QStringLiteral("\", \"")));

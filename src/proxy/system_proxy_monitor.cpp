@@ -72,11 +72,7 @@ SystemProxyMonitor::SystemProxyMonitor(QObject *parent)
     const bool schemaInstalled = m_schema.isInstalled();
     if (schemaInstalled) {
         m_gsettings = m_schema.open(QByteArray(), this);
-        QStringList missingKeys;
-        for (const QString &key : {kModeKey, kAutoconfigUrlKey, kIgnoreHostsKey}) {
-            if (!m_schema.hasKey(key))
-                missingKeys.append(key);
-        }
+        const QStringList missingKeys = m_schema.missingKeys({kModeKey, kAutoconfigUrlKey, kIgnoreHostsKey});
         if (!missingKeys.isEmpty()) {
             // Written as Qt 5 prints a string list: Qt 6 would add "QList".
             const QString printedKeys = QStringLiteral("(\"%1\")").arg(missingKeys.join(QStringLiteral("\", \"")));

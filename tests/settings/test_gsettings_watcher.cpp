@@ -5,6 +5,7 @@
 // schemas). Calls that GLib would answer by aborting run in a child process:
 // the binary re-runs itself with "--child CASE".
 #include "gsettings/gsettings_watcher.h"
+#include "gsettings/settings_schema.h"
 #include "logging/log_category.h"
 
 #include <QGSettings>
@@ -281,7 +282,7 @@ void GSettingsWatcherTest::keyNames()
 {
     QFETCH(QString, key);
     QFETCH(QByteArray, name);
-    QCOMPARE(GSettingsWatcher::gsettingsKeyName(key), name);
+    QCOMPARE(SettingsSchema::keyName(key), name);
 }
 
 void GSettingsWatcherTest::crashCasesSurviveInChild_data()
