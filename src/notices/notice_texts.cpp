@@ -61,6 +61,17 @@ QString withoutMarkupCharacters(const QString &text)
     return plain;
 }
 
+QStringList namesForBody(const QStringList &names, BodyMarkup markup)
+{
+    if (markup == BodyMarkup::NotRead)
+        return names;
+    QStringList shown;
+    shown.reserve(names.size());
+    for (const QString &name : names)
+        shown.append(markup == BodyMarkup::Read ? escapeBodyMarkup(name) : withoutMarkupCharacters(name));
+    return shown;
+}
+
 QString upgradeNoticeBody(const QStringList &names)
 {
     const int count = names.size();

@@ -27,6 +27,13 @@ QString escapeBodyMarkup(const QString &text);
 // then reads the same to a server that does and to one that does not.
 QString withoutMarkupCharacters(const QString &text);
 
+// How the notification server reads a notice's body.
+enum class BodyMarkup { NotRead, Read, Unknown };
+
+// App names as a body shows them: escaped for a server that reads markup,
+// with the look-alikes above for one that did not say, as they are otherwise.
+QStringList namesForBody(const QStringList &names, BodyMarkup markup);
+
 // Body of the daily update notice for the names of the kept apps (translated
 // count, then at most three names).
 QString upgradeNoticeBody(const QStringList &names);

@@ -57,8 +57,7 @@ std::optional<_System_Notification_Data> systemNoticeFor(const QString &noticeJs
     return notice;
 }
 
-QStringList upgradeNoticeNames(const QStringList &infos, bool isWayland, const QStringList &ignoredPackages,
-                               bool bodyMarkup)
+QStringList upgradeNoticeNames(const QStringList &infos, bool isWayland, const QStringList &ignoredPackages)
 {
     QStringList names;
     for (const QString &info : infos) {
@@ -67,7 +66,7 @@ QStringList upgradeNoticeNames(const QStringList &infos, bool isWayland, const Q
             continue;
         if (ignoredPackages.contains(app.packageName))
             continue;
-        names.append(bodyMarkup ? escapeBodyMarkup(app.name) : app.name);
+        names.append(app.name);
     }
     return names;
 }

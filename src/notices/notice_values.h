@@ -43,8 +43,7 @@ NotifyValues viewNotifyValues(const QString &summary, const QString &body, const
 // user logName; nothing for any other.
 std::optional<_System_Notification_Data> systemNoticeFor(const QString &noticeJson, const QString &logName);
 
-// The names an upgrade list announces, in its order and as the notice body
-// shows them (escaped when the server reads bodies as markup): in a Wayland
-// session only apps that support it, never an ignored package.
-QStringList upgradeNoticeNames(const QStringList &infos, bool isWayland, const QStringList &ignoredPackages,
-                               bool bodyMarkup);
+// The names an upgrade list announces, in its order and as the peer wrote
+// them (namesForBody makes them fit the server): in a Wayland session only
+// apps that support it, never an ignored package.
+QStringList upgradeNoticeNames(const QStringList &infos, bool isWayland, const QStringList &ignoredPackages);

@@ -13,27 +13,29 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     // First line: flags ("W" a Wayland session, "M" a server that reads
-    // bodies as markup, "-" neither), a blank, then the ignored packages
+    // bodies as markup, "U" one that did not say, "-" none), a blank, then the ignored packages
     // separated by ","; then one brief info per line.
     const QByteArray input = fuzzBytes(data, size);
     const QList<QByteArray> fields = fuzzFields(input, 2);
     const QByteArray header = fields.at(0);
     const QByteArray flags = header.left(header.indexOf(' '));
     const bool isWayland = flags.contains('W');
-    const bool bodyMarkup = flags.contains('M');
+    const BodyMarkup markup = flags.contains('M') ? BodyMarkup::Read
+        : flags.contains('U')                     ? BodyMarkup::Unknown
+                                                  : BodyMarkup::NotRead;
     const QStringList ignored = QString::fromUtf8(header.mid(flags.size() + 1)).split(QLatin1Char(','));
     QStringList infos;
     for (const QByteArray &line : fields.at(1).split('\n'))
         infos.append(QString::fromUtf8(line));
 
-    const QStringList names = upgradeNoticeNames(infos, isWayland, ignored, bodyMarkup);
+    const QStringList names = namesForBody(upgradeNoticeNames(infos, isWayland, ignored), markup);
     if (names.isEmpty())
         return 0;
 
     const QString summary = QObject::tr("App Updates are available");
     const QString body = upgradeNoticeBody(names);
     // Names from the peer cannot open markup of their own.
-    if (bodyMarkup)
+    if (markup != BodyMarkup::NotRead)
         FUZZ_CHECK(!body.contains(QLatin1Char('<')) && !body.contains(QLatin1Char('>')));
     // The mark of omitted names stands only after the third of four or more.
     const bool marked = body.endsWith(QLatin1String("..."));

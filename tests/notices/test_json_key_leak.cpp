@@ -131,7 +131,7 @@ void JsonKeyLeakTest::peerParsers()
     if (parser == QLatin1String("notice"))
         parse = [&text] { QVERIFY(systemNoticeFor(text, QStringLiteral("alice"))); };
     else if (parser == QLatin1String("upgrade"))
-        parse = [&text] { QCOMPARE(upgradeNoticeNames({text}, false, {}, false), QStringList{"Foo"}); };
+        parse = [&text] { QCOMPARE(upgradeNoticeNames({text}, false, {}), QStringList{"Foo"}); };
     else if (parser == QLatin1String("brief"))
         parse = [&text] { QVERIFY(!parseAppBriefInfo(text).parseFailed); };
     else

@@ -313,11 +313,10 @@ void AppstoreDaemonInterface::releaseNotices()
 
 QStringList AppstoreDaemonInterface::shownNames(const QStringList &names) const
 {
-    QStringList shown;
-    shown.reserve(names.size());
-    for (const QString &name : names)
-        shown.append(m_markupUnsure ? withoutMarkupCharacters(name) : m_bodyMarkup ? escapeBodyMarkup(name) : name);
-    return shown;
+    return namesForBody(names,
+                        m_markupUnsure     ? BodyMarkup::Unknown
+                            : m_bodyMarkup ? BodyMarkup::Read
+                                           : BodyMarkup::NotRead);
 }
 
 // ---------------------------------------------------------------------------
@@ -569,7 +568,7 @@ void AppstoreDaemonInterface::slotLocalAppsUpgradeNotify(const QStringList &info
         return;
 
     // Raw here; made fit for the server when the notice goes out.
-    const QStringList names = upgradeNoticeNames(infos, m_isWayland, m_ignoreUpdateApps, false);
+    const QStringList names = upgradeNoticeNames(infos, m_isWayland, m_ignoreUpdateApps);
     if (names.isEmpty())
         return;
 
