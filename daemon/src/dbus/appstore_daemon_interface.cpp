@@ -248,7 +248,7 @@ void AppstoreDaemonInterface::watchNotificationServer()
         // No answer in time: the names go out with nothing any server could
         // read as markup. A late answer still counts for later notices.
         m_capabilities = Capabilities::Known;
-        m_markupUnsure = true;
+        m_bodyMarkup = BodyMarkup::Unknown;
         releaseNotices();
     });
     auto *watcher = new QDBusServiceWatcher(kNotifyService, QDBusConnection::sessionBus(),
@@ -257,8 +257,7 @@ void AppstoreDaemonInterface::watchNotificationServer()
             [this](const QString &, const QString &, const QString &newOwner) {
                 ++m_capabilitiesQuery;
                 m_capabilities = Capabilities::Unknown;
-                m_bodyMarkup = false;
-                m_markupUnsure = false;
+                m_bodyMarkup = BodyMarkup::NotRead;
                 if (!m_heldNotices.empty() && !newOwner.isEmpty())
                     askNotificationCapabilities();
             });
@@ -279,8 +278,11 @@ void AppstoreDaemonInterface::askNotificationCapabilities()
         const QDBusPendingReply<QStringList> reply = *call;
         m_capabilities = Capabilities::Known;
         // A server that fails to say gets no markup character from a name.
-        m_markupUnsure = reply.isError();
-        m_bodyMarkup = !reply.isError() && reply.value().contains(QStringLiteral("body-markup"));
+        if (reply.isError())
+            m_bodyMarkup = BodyMarkup::Unknown;
+        else
+            m_bodyMarkup = reply.value().contains(QStringLiteral("body-markup")) ? BodyMarkup::Read
+                                                                                 : BodyMarkup::NotRead;
         releaseNotices();
     });
 }
@@ -309,14 +311,6 @@ void AppstoreDaemonInterface::releaseNotices()
     held.swap(m_heldNotices);
     for (const std::function<void()> &send : held)
         send();
-}
-
-QStringList AppstoreDaemonInterface::shownNames(const QStringList &names) const
-{
-    return namesForBody(names,
-                        m_markupUnsure     ? BodyMarkup::Unknown
-                            : m_bodyMarkup ? BodyMarkup::Read
-                                           : BodyMarkup::NotRead);
 }
 
 // ---------------------------------------------------------------------------
@@ -578,8 +572,8 @@ void AppstoreDaemonInterface::slotLocalAppsUpgradeNotify(const QStringList &info
         return;
 
     sendNotice([this, names] {
-        callNotify(QObject::tr("App Updates are available"), upgradeNoticeBody(shownNames(names)), kUpdatePageUrl,
-                   kNoticeSourceId);
+        callNotify(QObject::tr("App Updates are available"), upgradeNoticeBody(namesForBody(names, m_bodyMarkup)),
+                   kUpdatePageUrl, kNoticeSourceId);
     });
     m_noticeShownDate = today;
     writeNotifyTime();

@@ -6,6 +6,7 @@
 // service, the desktop settings and the proxy monitor into notices and reports.
 #pragma once
 
+#include "notices/notice_texts.h"
 #include "notices/payload_readers.h"
 
 #include <QDate>
@@ -83,7 +84,6 @@ private:
     void askNotificationCapabilities();
     void sendNotice(std::function<void()> send);
     void releaseNotices();
-    QStringList shownNames(const QStringList &names) const;
 
     static AppstoreDaemonInterface *m_appstoreDaemon;
 
@@ -102,8 +102,7 @@ private:
     // being asked, for kCapabilitiesWaitMs at most.
     enum class Capabilities { Unknown, Asking, Known };
     Capabilities m_capabilities = Capabilities::Unknown;
-    bool m_bodyMarkup = false; // the notification server reads bodies as markup
-    bool m_markupUnsure = false; // it did not say: names carry no markup character
+    BodyMarkup m_bodyMarkup = BodyMarkup::NotRead; // Unknown: it did not say
     quint64 m_capabilitiesQuery = 0; // answers to older queries are stale
     std::vector<std::function<void()>> m_heldNotices;
     QTimer *m_noticeHold = nullptr;
