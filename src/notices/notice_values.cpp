@@ -60,6 +60,8 @@ std::optional<_System_Notification_Data> systemNoticeFor(const QString &noticeJs
 QStringList upgradeNoticeNames(const QStringList &infos, bool isWayland, const QStringList &ignoredPackages)
 {
     QStringList names;
+    if (infos.size() > kMaxUpgradeListEntries)
+        return names;
     for (const QString &info : infos) {
         const UpgradeAppInfo app = parseUpgradeAppInfo(info);
         if (isWayland && app.supportWayland != 1)

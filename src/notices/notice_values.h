@@ -43,7 +43,13 @@ NotifyValues viewNotifyValues(const QString &summary, const QString &body, const
 // user logName; nothing for any other.
 std::optional<_System_Notification_Data> systemNoticeFor(const QString &noticeJson, const QString &logName);
 
+// The most entries an upgrade list may have: a store names the apps one
+// machine has installed. A longer list is dropped whole, read as no list.
+inline constexpr qsizetype kMaxUpgradeListEntries = 10000;
+
 // The names an upgrade list announces, in its order and as the peer wrote
 // them (namesForBody makes them fit the server): in a Wayland session only
-// apps that support it, never an ignored package.
+// apps that support it, never an ignored package; none for a list longer
+// than kMaxUpgradeListEntries. An entry longer than kMaxPeerTextBytes reads
+// as one that does not parse.
 QStringList upgradeNoticeNames(const QStringList &infos, bool isWayland, const QStringList &ignoredPackages);

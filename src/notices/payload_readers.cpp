@@ -13,6 +13,8 @@ namespace {
 
 QJsonObject objectOrEmpty(const QString &text)
 {
+    if (isPeerTextTooLong(text))
+        return QJsonObject();
     const QJsonDocument document = peerJson(text.toUtf8());
     return document.isObject() ? document.object() : QJsonObject();
 }
@@ -21,7 +23,7 @@ QJsonObject objectOrEmpty(const QString &text)
 
 std::optional<_System_Notification_Data> parseSystemNotification(const QString &noticeJson)
 {
-    if (noticeJson.isEmpty())
+    if (noticeJson.isEmpty() || isPeerTextTooLong(noticeJson))
         return std::nullopt;
     const QJsonDocument document = peerJson(noticeJson.toUtf8());
     if (document.isEmpty() || !document.isObject())
@@ -46,6 +48,11 @@ AppBriefInfoResult parseAppBriefInfo(const QString &statusJson)
     if (statusJson.trimmed().isEmpty())
         return result;
 
+    if (isPeerTextTooLong(statusJson)) {
+        result.parseFailed = true;
+        result.parseError = peerTextTooLongError();
+        return result;
+    }
     QString error;
     const QJsonDocument document = peerJson(statusJson.toUtf8(), &error);
     if (!document.isObject()) {

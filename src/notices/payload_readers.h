@@ -32,8 +32,10 @@ struct _System_Notification_Data
     QString logname;
 };
 
-// Empty text, text that does not parse, and JSON that is not an object give
-// nothing; missing keys keep their initial values.
+// Empty text, text that does not parse, text past kMaxPeerTextBytes
+// (peerjson/peer_json.h: every reader here refuses such text as one that does
+// not parse) and JSON that is not an object give nothing; missing keys keep
+// their initial values.
 std::optional<_System_Notification_Data> parseSystemNotification(const QString &noticeJson);
 
 // The brief info that install-progress messages carry under "appBriefInfo".

@@ -9,24 +9,16 @@
 #include <QJsonValue>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace {
 
-// One key of an object, as the bytes between its quotes.
-struct KeySpan
-{
-    int object; // objects are numbered as they open
-    uint hash; // of the unescaped key
-    int begin;
-    int end;
-    bool container; // its value is an array or an object
-};
-
-// The UTF-16 units of a JSON string's content with its escapes resolved, read
-// straight from the bytes between its quotes. A byte that is not part of
-// UTF-8 and a broken "\u" escape read as units of their own: fromJson refuses
-// both, so all that matters is that reading them stays in bounds.
+// The characters of a JSON string's content with its escapes resolved, read
+// straight from the bytes between its quotes, as UTF-16 units. A byte that is
+// not part of UTF-8 and a broken "\u" escape read as values above any unit
+// (0x10000 and up): fromJson refuses both, so such a key never equals one it
+// accepts, and reading them stays in bounds.
 class KeyUnits
 {
 public:
@@ -36,7 +28,7 @@ public:
     {
     }
 
-    bool next(char16_t &unit)
+    bool next(char32_t &unit)
     {
         if (m_low) {
             unit = m_low;
@@ -56,7 +48,9 @@ public:
     }
 
 private:
-    char16_t escaped()
+    static constexpr char32_t kRefused = 0x10000;
+
+    char32_t escaped()
     {
         if (m_p == m_end)
             return u'\\';
@@ -75,11 +69,11 @@ private:
         case 'u':
             break;
         default:
-            return char16_t(uchar(c)); // fromJson takes any other escaped character as itself
+            return uchar(c); // fromJson takes any other escaped character as itself
         }
         if (m_end - m_p < 4)
-            return 0xDC00 | 'u';
-        char16_t value = 0;
+            return kRefused | 'u';
+        char32_t value = 0;
         for (int i = 0; i < 4; ++i) {
             const char h = m_p[i];
             int digit;
@@ -90,17 +84,17 @@ private:
             else if (h >= 'A' && h <= 'F')
                 digit = h - 'A' + 10;
             else
-                return 0xDC00 | 'u';
-            value = char16_t(value << 4 | digit);
+                return kRefused | 'u';
+            value = value << 4 | char32_t(digit);
         }
         m_p += 4;
         return value;
     }
 
-    char16_t decoded(uchar lead)
+    char32_t decoded(uchar lead)
     {
         int extra;
-        uint codePoint;
+        char32_t codePoint;
         if ((lead & 0xE0) == 0xC0) {
             extra = 1;
             codePoint = lead & 0x1F;
@@ -111,47 +105,60 @@ private:
             extra = 3;
             codePoint = lead & 0x07;
         } else {
-            return 0xDC00 | lead;
+            return kRefused | lead;
         }
         if (m_end - m_p < extra)
-            return 0xDC00 | lead;
+            return kRefused | lead;
         for (int i = 0; i < extra; ++i) {
             const uchar next = uchar(m_p[i]);
             if ((next & 0xC0) != 0x80)
-                return 0xDC00 | lead;
+                return kRefused | lead;
             codePoint = codePoint << 6 | (next & 0x3F);
         }
         if (codePoint > 0x10FFFF)
-            return 0xDC00 | lead;
+            return kRefused | lead;
         m_p += extra;
         if (codePoint < 0x10000)
-            return char16_t(codePoint);
+            return codePoint;
         m_low = QChar::lowSurrogate(codePoint);
         return QChar::highSurrogate(codePoint);
     }
 
     const char *m_p;
     const char *m_end;
-    char16_t m_low = 0; // the second half of a surrogate pair, still to come
+    char32_t m_low = 0; // the second half of a surrogate pair, still to come
+};
+
+// One member of an object: where its key, its value and the comma after it are.
+struct Member
+{
+    qsizetype object; // objects are numbered as they open
+    qsizetype begin; // the key's opening quote
+    qsizetype keyEnd; // just after its closing quote
+    qsizetype value; // the first byte of the value
+    qsizetype end = -1; // just after the comma that ends the member; -1: none seen
+    uint hash; // of the unescaped key
+    bool container; // the value is an array or an object
+    bool separated; // exactly one ":" between key and value
 };
 
 uint keyHash(const char *begin, const char *end)
 {
     KeyUnits units(begin, end);
     uint hash = 2166136261u;
-    char16_t unit;
+    char32_t unit;
     while (units.next(unit))
         hash = (hash ^ unit) * 16777619u;
     return hash;
 }
 
-int compareKeys(const char *data, const KeySpan &a, const KeySpan &b)
+int compareKeys(const char *data, const Member &a, const Member &b)
 {
-    KeyUnits left(data + a.begin, data + a.end);
-    KeyUnits right(data + b.begin, data + b.end);
+    KeyUnits left(data + a.begin + 1, data + a.keyEnd - 1);
+    KeyUnits right(data + b.begin + 1, data + b.keyEnd - 1);
     for (;;) {
-        char16_t l = 0;
-        char16_t r = 0;
+        char32_t l = 0;
+        char32_t r = 0;
         const bool hasLeft = left.next(l);
         const bool hasRight = right.next(r);
         if (!hasLeft || !hasRight)
@@ -161,207 +168,248 @@ int compareKeys(const char *data, const KeySpan &a, const KeySpan &b)
     }
 }
 
-// fromJson gives up far less deep than this.
-constexpr size_t kMaxScanDepth = 4096;
+// fromJson refuses text nested deeper than this (seen with 5.15.8).
+constexpr size_t kQtNestingLimit = 1024;
 
-// The keys of a text, sorted by object and name, and those of them whose
-// array or object value fromJson drops for a later value of the same key, in
-// text order.
-struct KeyScan
+struct Scan
 {
-    std::vector<KeySpan> keys;
-    std::vector<KeySpan> shadowed;
+    // The members whose array or object value fromJson would drop for a
+    // later value of the same key, in text order.
+    std::vector<Member> shadowed;
+    bool tooDeep = false;
 };
-KeyScan scanKeys(const QByteArray &json);
 
-// Number of U+0000 units a key starts with.
-int leadingNuls(const char *data, const KeySpan &key)
+// Marks in a run of members with one key, in text order, every member but the
+// last when any of them holds a container.
+void noteShadowed(std::vector<Member>::const_iterator first, std::vector<Member>::const_iterator last, Scan &scan)
 {
-    KeyUnits units(data + key.begin, data + key.end);
-    int count = 0;
-    char16_t unit;
-    while (units.next(unit) && unit == 0)
-        ++count;
-    return count;
+    const bool container = std::any_of(first, last, [](const Member &m) { return m.container; });
+    if (container)
+        scan.shadowed.insert(scan.shadowed.end(), first, last - 1);
 }
 
-void dropKeysWithPrefix(QJsonValueRef value, const QString &prefix);
-
-void dropKeysWithPrefix(QJsonObject &object, const QString &prefix)
+Scan scanMembers(const QByteArray &json)
 {
-    for (auto it = object.begin(); it != object.end();) {
-        if (it.key().startsWith(prefix)) {
-            it = object.erase(it);
-        } else {
-            dropKeysWithPrefix(it.value(), prefix);
-            ++it;
-        }
-    }
-}
-
-void dropKeysWithPrefix(QJsonValueRef value, const QString &prefix)
-{
-    if (value.isObject()) {
-        QJsonObject object = value.toObject();
-        dropKeysWithPrefix(object, prefix);
-        value = object;
-    } else if (value.isArray()) {
-        QJsonArray array = value.toArray();
-        for (int i = 0; i < array.size(); ++i)
-            dropKeysWithPrefix(array[i], prefix);
-        value = array;
-    }
-}
-
-KeyScan scanKeys(const QByteArray &json)
-{
-    KeyScan scan;
-    // One pass notes every key with its object and whether its value opens a
-    // container; sorting then brings the repeats of a key together. Text that
-    // is not JSON is read leniently, so that nothing fromJson reads before it
-    // stops is missed.
+    Scan scan;
+    // One pass notes every member with its object and whether its value opens
+    // a container; sorting then brings the repeats of a key together. Text
+    // that is not JSON is read leniently, so that nothing fromJson reads
+    // before it stops is missed.
     //
     // Without a "[" and with only one "{" in the whole text no value can be a
     // container, and no key can lose one: the common payload skips the pass.
-    if (!json.contains('[') && json.count('{') <= 1)
+    // (memchr: QByteArray::indexOf of Qt 5 reads byte by byte.)
+    const char *const data = json.constData();
+    const qsizetype size = json.size();
+    const auto *firstBrace = static_cast<const char *>(std::memchr(data, '{', size_t(size)));
+    if (!std::memchr(data, '[', size_t(size))
+        && (!firstBrace || !std::memchr(firstBrace + 1, '{', size_t(data + size - firstBrace - 1))))
         return scan;
 
     struct Frame
     {
-        int object; // -1: an array
+        qsizetype object; // -1: an array
+        qsizetype member; // index of the object's last member in members, -1: none yet
         bool expectingKey;
     };
     std::vector<Frame> frames;
-    std::vector<KeySpan> &keys = scan.keys;
+    std::vector<Member> members;
     bool anyContainer = false;
-    int objects = 0;
+    qsizetype objects = 0;
     bool pending = false; // a key whose value has not started yet
-    KeySpan pendingKey{};
+    int colons = 0;
+    Member key{};
 
-    const char *const data = json.constData();
-    const int size = json.size();
-    for (int i = 0; i < size; ++i) {
+    for (qsizetype i = 0; i < size; ++i) {
         const char c = data[i];
-        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == ':')
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r')
             continue;
+        if (c == ':') {
+            colons += pending;
+            continue;
+        }
         if (pending) {
-            pendingKey.container = c == '{' || c == '[';
-            anyContainer = anyContainer || pendingKey.container;
-            keys.push_back(pendingKey);
+            key.value = i;
+            key.container = c == '{' || c == '[';
+            key.separated = colons == 1;
+            anyContainer = anyContainer || key.container;
+            frames.back().member = qsizetype(members.size());
+            members.push_back(key);
             pending = false;
         }
         if (c == '"') {
-            const int begin = i + 1;
-            int end = begin;
+            qsizetype end = i + 1;
             while (end < size && data[end] != '"')
                 end += data[end] == '\\' ? 2 : 1;
             if (end >= size)
                 break; // unterminated
-            i = end;
             if (!frames.empty() && frames.back().object >= 0 && frames.back().expectingKey) {
                 frames.back().expectingKey = false;
-                pendingKey = KeySpan{frames.back().object, keyHash(data + begin, data + end), begin, end, false};
+                key = Member{frames.back().object, i, end + 1, -1, -1, keyHash(data + i + 1, data + end), false, false};
                 pending = true;
+                colons = 0;
             }
+            i = end;
         } else if (c == '{' || c == '[') {
-            if (frames.size() == kMaxScanDepth)
+            if (frames.size() == kQtNestingLimit) {
+                scan.tooDeep = true;
                 break;
-            frames.push_back(c == '{' ? Frame{objects++, true} : Frame{-1, false});
+            }
+            frames.push_back(c == '{' ? Frame{objects++, -1, true} : Frame{-1, -1, false});
         } else if (c == '}' || c == ']') {
             if (!frames.empty())
                 frames.pop_back();
-        } else if (c == ',') {
-            if (!frames.empty() && frames.back().object >= 0)
-                frames.back().expectingKey = true;
+        } else if (c == ',' && !frames.empty() && frames.back().object >= 0) {
+            frames.back().expectingKey = true;
+            if (frames.back().member >= 0)
+                members[size_t(frames.back().member)].end = i + 1;
+            frames.back().member = -1;
         }
     }
     if (!anyContainer)
         return scan;
 
-    std::sort(keys.begin(), keys.end(), [data](const KeySpan &a, const KeySpan &b) {
+    // By object and key hash, in text order within each: plain numbers to
+    // compare. A run of one hash is almost always one key; when it is not,
+    // the run is sorted by the keys themselves.
+    std::sort(members.begin(), members.end(), [](const Member &a, const Member &b) {
         if (a.object != b.object)
             return a.object < b.object;
-        if (a.hash != b.hash)
-            return a.hash < b.hash;
-        const int order = compareKeys(data, a, b);
-        return order != 0 ? order < 0 : a.begin < b.begin;
+        return a.hash != b.hash ? a.hash < b.hash : a.begin < b.begin;
     });
-    // Within a run of equal keys the text order holds. fromJson keeps one
-    // value of a repeated key and loses a dropped array or object for good;
-    // which one it keeps is the last in text order only while the object is
-    // small, since it sorts larger ones without keeping their order (seen
-    // with 5.15.8: an object of 27 members lost its last array). So when any
-    // value of a repeated key is a container, every occurrence but the last
-    // is renamed away: fromJson then meets no repeat of that key at all.
-    for (size_t first = 0; first < keys.size();) {
-        size_t end = first + 1;
-        bool container = keys[first].container;
-        while (end < keys.size() && keys[end].object == keys[first].object && keys[end].hash == keys[first].hash
-               && compareKeys(data, keys[first], keys[end]) == 0) {
-            container = container || keys[end].container;
-            ++end;
+    const auto byKey = [data](const Member &a, const Member &b) { return compareKeys(data, a, b) < 0; };
+    // fromJson keeps one value of a repeated key and loses a dropped array or
+    // object for good; which one it keeps is the last in text order only
+    // while the object is small, since it sorts larger ones without keeping
+    // their order (seen with 5.15.8: an object of 27 members lost its last
+    // array). So when any value of a repeated key is a container, every
+    // member with that key but the last is cut: fromJson then meets no repeat
+    // of that key at all.
+    for (auto first = members.begin(); first != members.end();) {
+        auto last = std::find_if(first, members.end(), [first](const Member &m) {
+            return m.object != first->object || m.hash != first->hash;
+        });
+        if (last - first > 1) {
+            if (!std::all_of(first + 1, last, [&](const Member &m) { return compareKeys(data, *first, m) == 0; }))
+                std::stable_sort(first, last, byKey);
+            for (auto run = first; run != last;) {
+                const auto runEnd = std::upper_bound(run, last, *run, byKey);
+                noteShadowed(run, runEnd, scan);
+                run = runEnd;
+            }
         }
-        if (container) {
-            for (size_t i = first; i + 1 < end; ++i)
-                scan.shadowed.push_back(keys[i]);
-        }
-        first = end;
+        first = last;
     }
     std::sort(scan.shadowed.begin(), scan.shadowed.end(),
-              [](const KeySpan &a, const KeySpan &b) { return a.begin < b.begin; });
+              [](const Member &a, const Member &b) { return a.begin < b.begin; });
     return scan;
 }
+
+// Appends text[from, to) but the cut members that begin in it, each with all
+// it holds: a member's region holds every member nested in its value, and
+// skip[i] is the first member after member i that lies outside it.
+void appendUncut(QByteArray &out, const QByteArray &text, qsizetype from, qsizetype to, const std::vector<Member> &cut,
+                 const std::vector<size_t> &skip, size_t next)
+{
+    while (next < cut.size() && cut[next].begin < to) {
+        out.append(text.constData() + from, cut[next].begin - from);
+        from = cut[next].end;
+        next = skip[next];
+    }
+    out.append(text.constData() + from, to - from);
+}
+
 } // namespace
+
+bool isPeerTextTooLong(const QString &text)
+{
+    // UTF-8 takes at least one byte and at most three per UTF-16 unit.
+    if (text.size() > kMaxPeerTextBytes)
+        return true;
+    if (text.size() * 3 <= kMaxPeerTextBytes)
+        return false;
+    qsizetype bytes = 0;
+    for (const QChar c : text) {
+        const ushort unit = c.unicode();
+        bytes += unit < 0x80 ? 1 : unit < 0x800 || c.isSurrogate() ? 2 : 3;
+    }
+    return bytes > kMaxPeerTextBytes;
+}
+
+QString peerTextTooLongError()
+{
+    return QStringLiteral("longer than %1 bytes").arg(kMaxPeerTextBytes);
+}
 
 QJsonDocument peerJson(const QByteArray &text, QString *errorText)
 {
-    QJsonParseError error;
-    KeyScan scan;
+    QJsonParseError error{};
+    const auto fail = [&error, errorText] {
+        if (errorText)
+            *errorText = error.errorString();
+        return QJsonDocument();
+    };
+    Scan scan;
     if (kJsonKeyGuard)
-        scan = scanKeys(text);
-    const std::vector<KeySpan> &shadowed = scan.shadowed;
-    if (shadowed.empty()) {
+        scan = scanMembers(text);
+    if (!scan.shadowed.empty() && scan.tooDeep) {
+        // fromJson would refuse it; given to it, the objects it completed
+        // before the depth ran out would lose their containers.
+        error.error = QJsonParseError::DeepNesting;
+        return fail();
+    }
+    // A member whose key and value are not one ":" apart makes the text fail
+    // where it stands; left in, it fails the text as fromJson fails it.
+    std::vector<Member> &cut = scan.shadowed;
+    cut.erase(std::remove_if(cut.begin(), cut.end(), [](const Member &m) { return !m.separated || m.end < 0; }),
+              cut.end());
+    if (cut.empty()) {
         QJsonDocument document = QJsonDocument::fromJson(text, &error);
         if (errorText)
             *errorText = error.errorString();
         return document;
     }
 
-    // The scan sees every key fromJson reads.
-    int nuls = 0;
-    for (const KeySpan &key : scan.keys)
-        nuls = std::max(nuls, leadingNuls(text.constData(), key));
-    const QString prefix(nuls + 1, QChar(0));
-    const QByteArray escapedPrefix = QByteArrayLiteral("\\u0000").repeated(nuls + 1);
-
-    QByteArray renamed;
-    renamed.reserve(text.size() + int(shadowed.size()) * (escapedPrefix.size() + 12));
-    int copied = 0;
-    int counter = 0;
-    for (const KeySpan &key : shadowed) {
-        renamed.append(text.constData() + copied, key.begin - copied);
-        renamed += escapedPrefix + QByteArray::number(counter++) + '.';
-        copied = key.begin;
+    // The text is parsed with the shadowed members cut out of it, and what
+    // was cut is parsed on its own so that text which does not parse still
+    // fails: their keys as an array of strings, their values (less what was
+    // cut from them in turn) as an array. Each byte of the text goes to one
+    // of the three, and none of them repeats a key over a container.
+    std::vector<size_t> skip(cut.size());
+    for (size_t i = cut.size(); i-- > 0;) {
+        size_t next = i + 1;
+        while (next < cut.size() && cut[next].begin < cut[i].end)
+            next = skip[next];
+        skip[i] = next;
     }
-    renamed.append(text.constData() + copied, text.size() - copied);
-
-    QJsonDocument document = QJsonDocument::fromJson(renamed, &error);
+    {
+        QByteArray keys("[");
+        QByteArray values("[");
+        for (size_t i = 0; i < cut.size(); ++i) {
+            keys.append(text.constData() + cut[i].begin, cut[i].keyEnd - cut[i].begin).append(',');
+            appendUncut(values, text, cut[i].value, cut[i].end - 1, cut, skip, i + 1);
+            values.append(',');
+        }
+        keys[keys.size() - 1] = ']';
+        values[values.size() - 1] = ']';
+        for (const QByteArray *part : {&keys, &values}) {
+            QJsonDocument::fromJson(*part, &error);
+            if (error.error != QJsonParseError::NoError)
+                return fail();
+        }
+    }
+    QByteArray rest;
+    rest.reserve(text.size());
+    appendUncut(rest, text, 0, text.size(), cut, skip, 0);
+    scan = Scan();
+    skip = {};
+    QJsonDocument document = QJsonDocument::fromJson(rest, &error);
     if (errorText)
         *errorText = error.errorString();
-    if (document.isObject()) {
-        QJsonObject object = document.object();
-        dropKeysWithPrefix(object, prefix);
-        document.setObject(object);
-    } else if (document.isArray()) {
-        QJsonArray array = document.array();
-        for (int i = 0; i < array.size(); ++i)
-            dropKeysWithPrefix(array[i], prefix);
-        document.setArray(array);
-    }
     return document;
 }
 
 bool jsonHasDuplicateContainerKey(const QByteArray &json)
 {
-    return !scanKeys(json).shadowed.empty();
+    return !scanMembers(json).shadowed.empty();
 }

@@ -17,6 +17,10 @@
 CurrentUserAnswer parseCurrentUser(const QByteArray &answer)
 {
     CurrentUserAnswer result;
+    if (answer.size() > kMaxPeerTextBytes) {
+        result.parseError = peerTextTooLongError();
+        return result;
+    }
     QString error;
     const QJsonDocument document = peerJson(answer, &error);
     if (!document.isObject()) {

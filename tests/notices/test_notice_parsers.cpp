@@ -7,6 +7,8 @@
 #include "notices/payload_readers.h"
 #include "peerjson/peer_json.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QtTest>
 
 class NoticeParsersTest : public QObject
@@ -28,6 +30,8 @@ private Q_SLOTS:
     void bodyMarkup();
     void duplicateContainerKey_data();
     void duplicateContainerKey();
+    void peerJsonResult_data();
+    void peerJsonResult();
 };
 
 void NoticeParsersTest::systemNotification_data()
@@ -450,6 +454,71 @@ void NoticeParsersTest::duplicateContainerKey()
 {
     QFETCH(QByteArray, text);
     QTEST(jsonHasDuplicateContainerKey(text), "found");
+}
+
+// What the guarded parse makes of a text: Qt's own result with the last value
+// of a repeated key, whatever the text holds, at a cost that grows with the
+// text alone. Texts that do not parse still fail.
+void NoticeParsersTest::peerJsonResult_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("result"); // compact; empty when it does not parse
+
+    QTest::newRow("last array kept") << QByteArray(R"({"a":[1],"a":[2]})") << QByteArray(R"({"a":[2]})");
+    QTest::newRow("plain value after an array")
+        << QByteArray(R"({"a":[1],"b":0,"a":3})") << QByteArray(R"({"a":3,"b":0})");
+    QTest::newRow("escaped repeat") << QByteArray(R"({"a":{},"\u0061":[5]})") << QByteArray(R"({"a":[5]})");
+    QTest::newRow("in arrays of objects")
+        << QByteArray(R"([{"a":[],"a":1},2,{"b":{"c":[],"c":{}},"b":{}}])") << QByteArray(R"([{"a":1},2,{"b":{}}])");
+    QTest::newRow("at every depth") << QByteArray(R"({"x":{"y":{"a":[],"a":1},"y":{"b":[],"b":2}},"c":[],"c":3})")
+                                    << QByteArray(R"({"c":3,"x":{"y":{"b":2}}})");
+    QByteArray large("{\"a\":[1],");
+    QJsonObject largeResult{{"a", QJsonArray{2}}};
+    for (int i = 0; i < 30; ++i) {
+        large += "\"k" + QByteArray::number(i) + "\":" + QByteArray::number(i) + ",";
+        largeResult.insert("k" + QString::number(i), i);
+    }
+    QTest::newRow("last kept in a large object")
+        << large + "\"a\":[2]}" << QJsonDocument(largeResult).toJson(QJsonDocument::Compact);
+    // A new name is a space and a number: keys of that form in the text keep
+    // theirs, and the names that differ from it stay too.
+    QTest::newRow("keys like new names") << QByteArray(R"({" 0":1," 1":[2],"a":[],"a":{}," 00":5," 2 ":6," ":7})")
+                                         << QByteArray(R"({" ":7," 0":1," 00":5," 1":[2]," 2 ":6,"a":{}})");
+    QTest::newRow("escaped like a new name")
+        << QByteArray(R"({"\u00200":1,"a":[],"a":2})") << QByteArray(R"({" 0":1,"a":2})");
+    QTest::newRow("keys sorted before a space")
+        << QByteArray(R"({"\u0001":1,"\u0000":[],"a":[],"a":1})") << QByteArray(R"({"\u0000":[],"\u0001":1,"a":1})");
+    QTest::newRow("keys sorted after ASCII")
+        << QByteArray("{\"\xc3\xa9\":[1],\"z\":1,\"\xc3\xa9\":2}") << QByteArray("{\"z\":1,\"\xc3\xa9\":2}");
+    // A refused byte never equals a character fromJson accepts: the first key
+    // is not renamed away, and the text fails as fromJson fails it.
+    QTest::newRow("broken key, accepted look-alike") << QByteArray("{\"\xff\":[1],\"\\udcff\":1}") << QByteArray();
+    QTest::newRow("repeat, then broken") << QByteArray(R"({"a":[1],"a":2,)") << QByteArray();
+    QTest::newRow("not an object") << QByteArray(R"(["a",[],"a"])") << QByteArray(R"(["a",[],"a"])");
+
+    // The two shapes that made the renaming grow with the text: a long key of
+    // U+0000 once, then many repeats; and repeats alone, each once erased.
+    const QByteArray nulKey = QByteArrayLiteral("\\u0000").repeated(20000);
+    QByteArray nulShape = "{\"" + nulKey + "\":1,";
+    for (int i = 0; i < 20000; ++i)
+        nulShape += "\"a\":[],";
+    QTest::newRow("long U+0000 key, 20000 repeats") << nulShape + R"("logname":"root","opt":1})"
+                                                    << "{\"" + nulKey + R"(":1,"a":[],"logname":"root","opt":1})";
+    QByteArray repeats("{");
+    for (int i = 0; i < 200000; ++i)
+        repeats += "\"a\":[],";
+    QTest::newRow("200000 repeats") << repeats + R"("opt":1,"a":{}})" << QByteArray(R"({"a":{},"opt":1})");
+}
+
+void NoticeParsersTest::peerJsonResult()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, result);
+
+    const QJsonDocument document = peerJson(text);
+    QCOMPARE(document.isNull(), result.isEmpty());
+    if (!result.isEmpty())
+        QCOMPARE(document.toJson(QJsonDocument::Compact), result);
 }
 
 QTEST_GUILESS_MAIN(NoticeParsersTest)
