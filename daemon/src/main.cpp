@@ -8,6 +8,8 @@
 #include "util/log_handler.h"
 #include "util/session_daemon_application.h"
 
+#include <malloc.h>
+
 #include <csignal>
 
 int main(int argc, char **argv)
@@ -16,6 +18,12 @@ int main(int argc, char **argv)
     // cost log lines, not the process: writes to it fail with EPIPE instead.
     // Children started through QProcess get the default back.
     ::signal(SIGPIPE, SIG_IGN);
+    // Messages of up to 32 MiB, some from anyone on the system bus, are read
+    // in the bus thread. After the first large one glibc would raise its mmap
+    // threshold to that size and keep every later one in the bus thread's
+    // arena once freed, for good: malloc_trim shrinks no arena but the main
+    // one. A fixed threshold (glibc's default) gives each back when freed.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     // Before anything logs: every message is made safe for a log line.
     installLogHandler();
 

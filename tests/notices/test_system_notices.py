@@ -71,6 +71,20 @@ class PackageOperationNoticeTest(NoticeTestCase):
         self.assertEqual(self.daemon.lines()[lines:], [])
         self.assertIsNone(self.daemon.proc.poll())
 
+    def test_payload_past_its_bound_dropped_with_one_warning(self):
+        # Notices are read up to 64 KiB; past that one is refused unread, and
+        # said so once, with the payload cut.
+        def padded(size):
+            text = notice(1, 'Foo', 'foo')[:-1] + ', "pad": ""}'
+            return text[:-2] + 'x' * (size - len(text)) + '"}'
+        self.send_notice(padded(65537))
+        self.send_notice(padded(65536))
+        self.assertEqual(self.notifications.wait_calls('Notify', 1),
+                         [pkg_op_call('"Foo" installed successfully', 'package-install-succeed')])
+        warnings = self.daemon.lines(r'\] System notice dropped: "longer than 65536 bytes" ')
+        self.assertEqual(len(warnings), 1, self.daemon.text()[-3000:])
+        self.assertLess(len(warnings[0]), 1000)
+
     def test_signal_of_another_sender_is_ignored(self):
         payload = notice(1, 'Forged', 'forged')
         # The same path, interface and member from connections that do not own

@@ -174,6 +174,8 @@ class UpgradeNoticeTest(NoticeTestCase):
             # name, fake, pattern of the warning per list (None: no warning)
             ('error reply', {'config_error': True}, r'"node store unavailable"$'),
             ('reply without a value', {'config_empty_reply': True}, None),
+            ('answer past its bound', {'config': {'upgradeNoticeTime': '2' * 65}},
+             r'"answer longer than 64 characters" "2{65}"$'),
         ]
         for name, fake, warning in cases:
             with self.subTest(name):
@@ -240,6 +242,22 @@ class UpgradeNoticeTest(NoticeTestCase):
                                                                      'shown' if shown else 'not shown'), flush=True)
                 finally:
                     self.stop_row()
+
+    def test_lists_past_their_bounds(self):
+        # A list names at most 10,000 apps and each entry is read up to
+        # 64 KiB: a longer list is dropped unread, a longer entry reads as one
+        # that does not parse. Each says so in one warning.
+        self.start_peers()
+        daemon = self.start_noticing_daemon()
+        long_entry = app('big', 'Big')[:-1] + ', "pad": "%s"}' % ('x' * 65536)
+        self.send_upgrades([A] * 10001)
+        self.expect_silence(date_read=False)
+        self.assertEqual(len(daemon.lines(r'\] Upgrade list dropped: 10001 entries, more than 10000$')), 1)
+        self.send_upgrades([A, long_entry, long_entry])
+        self.expect_notice('3 apps: A, , ')
+        warnings = daemon.lines(r'\] Upgrade list entries 2 read as empty: "longer than 65536 bytes" "\{')
+        self.assertEqual(len(warnings), 1, daemon.text()[-3000:])
+        self.assertLess(len(warnings[0]), 1000)
 
     def test_system_daemon_started_after_the_session_daemon(self):
         self.notifications = self.start_notification_server()

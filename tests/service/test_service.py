@@ -13,10 +13,16 @@ import unittest
 
 import dbus
 
-from orvane_testlib import (DaemonTestCase, NO_PROXY_TEXT, UnknownUser, needs, SYSTEM_DAEMON_IFACE, LOCK_IFACE, TMPDIR,
-                            wait_until)
+from orvane_testlib import (DaemonTestCase, FaultPeer, NO_PROXY_TEXT, UnknownUser, needs, SYSTEM_DAEMON_IFACE, LOCK_IFACE,
+                            TMPDIR, rss_kib, unique_name_of, wait_until)
 
 ME = pwd.getpwuid(os.getuid()).pw_name
+
+
+def padded(fields, size):
+    '''The JSON object of fields with a "Pad" member that makes its text size bytes long.'''
+    text = json.dumps(dict(fields, Pad=''))
+    return text.replace('"Pad": ""', '"Pad": "%s"' % ('x' * (size - len(text))))
 PROXY = 'com.orvane.wrap.gnome.system.proxy'
 
 
@@ -252,6 +258,50 @@ class HeapTrimTest(DaemonTestCase):
         daemon.stop()
 
 
+    def test_memory_of_dropped_traffic_given_back(self):
+        # Signals sent to the daemon's own connection by anyone (the system
+        # bus lets any user send unicast signals) are dropped in the bus
+        # library and reach no slot; the memory they took still goes back.
+        log = os.path.join(TMPDIR, 'trims-dropped')
+        system_daemon = self.start_system_daemon()
+        daemon = self.start_daemon(env=self.daemon_env(
+            LD_PRELOAD=os.environ['ORVANE_TRIM_COUNTER'], ORVANE_TRIM_LOG=log, NUVIX_OS_RELEASE=self.edition_env(3)))
+        system_daemon.wait_calls('SetSystemProxy', 1)
+        address = unique_name_of(self.system_bus, daemon.pid)
+        self.assertIsNotNone(address)
+        stranger = FaultPeer(True, log_name='stranger')
+        self._fakes.append(stranger)
+        payload = 'x' * (8 << 20)
+
+        def send(count):
+            for _ in range(count):
+                stranger.emit('/appstore', SYSTEM_DAEMON_IFACE, 'sigSystemNotificationSent', 's', payload,
+                              destination=address)
+            # Answered once everything sent before it was read.
+            self.system_bus.call_blocking(address, '/', 'org.freedesktop.DBus.Peer', 'Ping', '', [], timeout=120)
+            time.sleep(self.TRIM_WINDOW)
+
+        def trims():
+            with open(log) as f:
+                return f.read().count('trim\n')
+        # A first one: what the bus library keeps for good is not given back.
+        send(1)
+        before = rss_kib(daemon.pid)
+        trimmed = trims()
+        send(20)
+        settled = []
+
+        def given_back():
+            settled.append(rss_kib(daemon.pid))
+            return settled[-1] - before <= 4096
+        try:
+            wait_until(given_back, 10, 'memory given back')
+        finally:
+            print('Rss after 20 dropped signals of 8 MiB: %d KiB, before them: %d KiB' % (settled[-1], before))
+        self.assertGreater(trims(), trimmed, 'no trim after the dropped traffic')
+        daemon.stop()
+
+
 @needs('root', 'unshare')
 class LoginNameTest(UnknownUser, DaemonTestCase):
     """The login name when the C library does not know the process's user."""
@@ -299,6 +349,10 @@ class LoginNameTest(UnknownUser, DaemonTestCase):
             ('name with a control character', json.dumps({'Name': 'a\x1bb'}), '', refused, None),
             # A long answer is quoted cut, with a mark.
             ('long text', long_answer, '', parse_failed, 'x' * 300 + '[... cut, 100000 bytes in all]'),
+            # An answer is read up to 64 KiB; a longer one, JSON or not, is
+            # refused unread.
+            ('answer at its bound', padded({'Name': self.USER}, 65536), self.USER, None, None),
+            ('answer past its bound', padded({'Name': self.USER}, 65537), '', parse_failed, None),
         ]
         for name, answer, expected, warning, quoted in cases:
             with self.subTest(name):

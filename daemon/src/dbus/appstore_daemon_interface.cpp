@@ -12,6 +12,7 @@
 #include "notices/notice_sender.h"
 #include "notices/notice_texts.h"
 #include "notices/notice_values.h"
+#include "peerjson/peer_json.h"
 #include "proxy/proxy_values.h"
 #include "proxy/system_proxy_monitor.h"
 #include "session/session_facts.h"
@@ -37,6 +38,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 namespace {
 
 const QString kDaemonService = QStringLiteral("com.home.appstore.daemon");
@@ -58,6 +61,7 @@ const QString kUpdatePageUrl = QStringLiteral("appstore://orvane-home-appstore-c
 const QString kNoticeSourceId = QStringLiteral("1e0ef2b9dac84d8b8bef12625170f82f");
 
 constexpr int kTrimDelayMs = 100;
+constexpr qsizetype kMaxDateAnswerChars = 64;
 // The bus daemon answers its first question at once; a stopped one never does.
 constexpr int kSystemBusProbeMs = 250;
 
@@ -90,6 +94,7 @@ void trimHeapSoon()
     QTimer::singleShot(kTrimDelayMs, [] {
         pending = false;
         malloc_trim(0);
+        noteHeapTrimmed();
     });
 }
 
@@ -117,6 +122,7 @@ AppstoreDaemonInterface::AppstoreDaemonInterface(QObject *parent)
 
     initConnections();
     keepBusReading(this);
+    trimAfterBusTraffic(this, &trimHeapSoon);
 
     // Answers through sigValueChanged at once, so the list is filled before
     // the first upgrade signal can arrive.
@@ -359,7 +365,12 @@ bool AppstoreDaemonInterface::takeCurrentUser(const QDBusMessage &reply)
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
         return false;
 
-    const QByteArray answer = reply.arguments().constFirst().toString().toUtf8();
+    const QString text = reply.arguments().constFirst().toString();
+    if (isPeerTextTooLong(text)) {
+        qCWarning(logMain) << "Parse CurrentUser failed:" << peerTextTooLongError() << cutForLog(text);
+        return false;
+    }
+    const QByteArray answer = text.toUtf8();
     const CurrentUserAnswer user = parseCurrentUser(answer);
     if (!user.parsed) {
         qCWarning(logMain) << "Parse CurrentUser failed:" << user.parseError << cutForLog(answer);
@@ -453,6 +464,10 @@ void AppstoreDaemonInterface::slotSystemNotificationSent(const QString &noticeJs
         return;
     Guard guard([] { trimHeapSoon(); });
 
+    if (isPeerTextTooLong(noticeJsonStr)) {
+        qCWarning(logMain) << "System notice dropped:" << peerTextTooLongError() << cutForLog(noticeJsonStr);
+        return;
+    }
     const std::optional<_System_Notification_Data> notice = systemNoticeFor(noticeJsonStr, m_logName);
     if (notice) {
         sendNotice([this, opt = notice->opt, appName = notice->appName, packageName = notice->packageName] {
@@ -522,6 +537,16 @@ void AppstoreDaemonInterface::slotLocalAppsUpgradeNotify(const QStringList &info
     if (infos.isEmpty())
         return;
     Guard guard([] { trimHeapSoon(); });
+
+    if (infos.size() > kMaxUpgradeListEntries) {
+        qCWarning(logMain) << "Upgrade list dropped:" << infos.size() << "entries, more than" << kMaxUpgradeListEntries;
+        return;
+    }
+    const auto tooLong = std::find_if(infos.cbegin(), infos.cend(), &isPeerTextTooLong);
+    if (tooLong != infos.cend()) {
+        qCWarning(logMain) << "Upgrade list entries" << std::count_if(tooLong, infos.cend(), &isPeerTextTooLong)
+                           << "read as empty:" << peerTextTooLongError() << cutForLog(*tooLong);
+    }
 
     // The stored date alone does not hold the daily limit while the system
     // daemon cannot be read or written; and what this process showed today
@@ -603,7 +628,15 @@ QString AppstoreDaemonInterface::readNotifyTime(int timeoutMs, bool *timedOut)
             // A date sent in a variant is still the date.
             if (value.userType() == qMetaTypeId<QDBusVariant>())
                 value = value.value<QDBusVariant>().variant();
-            date = value.toString();
+            // A date is eight digits: a much longer answer is refused unread,
+            // as an error reply is.
+            const QString answer = value.toString();
+            if (answer.size() <= kMaxDateAnswerChars)
+                date = answer;
+            else
+                qCWarning(logMain) << "GetConfigByNodeName upgradeNoticeTime failed:"
+                                   << QStringLiteral("answer longer than %1 characters").arg(kMaxDateAnswerChars)
+                                   << cutForLog(answer);
         }
     } else {
         qCWarning(logMain) << "GetConfigByNodeName upgradeNoticeTime failed:" << cutForLog(reply.errorMessage());

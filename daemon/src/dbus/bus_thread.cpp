@@ -20,6 +20,9 @@ namespace {
 constexpr int kSettleTimeoutMs = 500;
 
 bool g_systemBusUp = false;
+// Written in the bus thread, reset on the main thread by each trim.
+std::atomic<int> g_busWakes{0};
+std::atomic<bool> g_trimAsked{false};
 // One resync waiting in the bus thread is enough for any number of idle spells.
 std::atomic<bool> g_resyncQueued{false};
 
@@ -93,6 +96,31 @@ void keepBusReading(QObject *context)
     if (!dispatcher)
         return;
     QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, context, [] { resumeBusReading(); });
+}
+
+void trimAfterBusTraffic(QObject *context, void (*trim)())
+{
+    QObject *const connection = connectionObject(QDBusConnection::sessionBus());
+    QAbstractEventDispatcher *const dispatcher = connection ? QAbstractEventDispatcher::instance(connection->thread())
+                                                            : nullptr;
+    if (!dispatcher || !context)
+        return;
+    // Run in the bus thread; the context only ends the watch with itself.
+    QObject::connect(
+        dispatcher, &QAbstractEventDispatcher::awake, context, [] { ++g_busWakes; }, Qt::DirectConnection);
+    QObject::connect(
+        dispatcher, &QAbstractEventDispatcher::aboutToBlock, context,
+        [context, trim] {
+            if (g_busWakes.load() >= kTrimAfterBusWakes && !g_trimAsked.exchange(true))
+                QMetaObject::invokeMethod(context, trim, Qt::QueuedConnection);
+        },
+        Qt::DirectConnection);
+}
+
+void noteHeapTrimmed()
+{
+    g_busWakes = 0;
+    g_trimAsked = false;
 }
 
 void noteSystemBusUp()

@@ -2,8 +2,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // Mends for the thread in which Qt runs every bus connection: one keeps the
-// buses read after messages were freed on the main thread, one lets it finish
-// its work at exit.
+// buses read after messages were freed on the main thread, one hands back
+// the memory of messages it dropped itself, one lets it finish its work at
+// exit.
 #pragma once
 
 #include <QtGlobal>
@@ -26,6 +27,18 @@ inline constexpr bool kBusReadResync = ORVANE_BUS_READ_RESYNC != 0;
 // what was queued for it and is about to wait: every message delivered to it
 // has been freed by then, whichever slot, early return or call it went to.
 void keepBusReading(QObject *context);
+
+// Memory that the bus library took for messages it dropped on its own (a
+// signal sent straight to this connection that no subscription takes: on the
+// system bus anyone may send those) is freed in the bus thread and never
+// passes a slot that trims. The bus thread wakes only for traffic: once it
+// has been woken kTrimAfterBusWakes times since the last trim (about 2 KiB
+// are read per wake) and has nothing left to do, trim is called on the thread
+// of context. Nothing runs while the buses are quiet.
+inline constexpr int kTrimAfterBusWakes = 256;
+void trimAfterBusTraffic(QObject *context, void (*trim)());
+// Tells the watch above that the heap was just trimmed.
+void noteHeapTrimmed();
 
 // Makes the bus thread watch each connection's socket as libdbus last asked.
 void resumeBusReading();
