@@ -358,10 +358,12 @@ QJsonDocument peerJson(const QByteArray &text, QString *errorText)
         error.error = QJsonParseError::DeepNesting;
         return fail();
     }
-    // A member whose key and value are not one ":" apart makes the text fail
-    // where it stands; left in, it fails the text as fromJson fails it.
+    // A member whose key and value are not one ":" apart, or that has no
+    // value, makes the text fail where it stands: left in, it fails the text
+    // as fromJson fails it.
     std::vector<Member> &cut = scan.shadowed;
-    cut.erase(std::remove_if(cut.begin(), cut.end(), [](const Member &m) { return !m.separated || m.end < 0; }),
+    cut.erase(std::remove_if(cut.begin(), cut.end(),
+                             [](const Member &m) { return !m.separated || m.end < 0 || m.end - 1 <= m.value; }),
               cut.end());
     if (cut.empty()) {
         QJsonDocument document = QJsonDocument::fromJson(text, &error);

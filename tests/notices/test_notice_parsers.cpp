@@ -406,6 +406,9 @@ void NoticeParsersTest::duplicateContainerKey_data()
     QTest::newRow("other escape as itself") << QByteArray(R"({"\x":[1],"x":1})") << true;
     QTest::newRow("UTF-8 and escape") << QByteArray("{\"\xc3\xa9\":[1],\"\\u00e9\":1}") << true;
     QTest::newRow("surrogate pair and UTF-8") << QByteArray("{\"\\uD83D\\ude00\":[1],\"\xf0\x9f\x98\x80\":1}") << true;
+    QTest::newRow("raw newline and its escape") << QByteArray("{\"a\nb\":[1],\"a\\nb\":1}") << true;
+    QTest::newRow("hex digits in either case") << QByteArray(R"({"\u00E9":[1],"\u00e9":1})") << true;
+    QTest::newRow("refused byte, escaped look-alike") << QByteArray("{\"\xff\":[1],\"\\udcff\":1}") << false;
     QTest::newRow("case differs") << QByteArray(R"({"a":[1],"A":1})") << false;
     QTest::newRow("prefix") << QByteArray(R"({"ab":[1],"a":1})") << false;
     QTest::newRow("trailing space") << QByteArray(R"({"a":[1],"a ":1})") << false;
@@ -495,6 +498,20 @@ void NoticeParsersTest::peerJsonResult_data()
     QTest::newRow("broken key, accepted look-alike") << QByteArray("{\"\xff\":[1],\"\\udcff\":1}") << QByteArray();
     QTest::newRow("repeat, then broken") << QByteArray(R"({"a":[1],"a":2,)") << QByteArray();
     QTest::newRow("not an object") << QByteArray(R"(["a",[],"a"])") << QByteArray(R"(["a",[],"a"])");
+    QTest::newRow("cut inside a cut") << QByteArray(R"({"a":{"b":[],"b":1},"a":2})") << QByteArray(R"({"a":2})");
+    // What is cut must parse as it would have in place.
+    QTest::newRow("overlong look-alike, cut") << QByteArray("{\"\xc1\x81\":[1],\"A\":2}") << QByteArray();
+    QTest::newRow("overlong look-alike, kept") << QByteArray("{\"A\":[1],\"\xc1\x81\":2}") << QByteArray();
+    QTest::newRow("no separator in a cut member") << QByteArray(R"({"a" [1],"a":2})") << QByteArray();
+    QTest::newRow("two separators in a cut member") << QByteArray(R"({"a"::[1],"a":2})") << QByteArray();
+    QTest::newRow("fault inside a cut value") << QByteArray(R"({"a":[1 2],"a":3})") << QByteArray();
+    QTest::newRow("garbage after a cut value") << QByteArray(R"({"a":[1] x,"a":3})") << QByteArray();
+    QTest::newRow("fault cut from a cut value") << QByteArray(R"({"a":{"b":[1,],"b":1},"a":2})") << QByteArray();
+    QTest::newRow("empty cut value") << QByteArray(R"({"a":,"a":[]})") << QByteArray();
+    const QByteArray nested = QByteArray(1023, '[') + QByteArray(1023, ']');
+    QTest::newRow("as deep as fromJson goes") << QByteArray(R"({"a":[],"a":)") + nested
+            + "}" << QJsonDocument::fromJson("{\"a\":" + nested + "}").toJson(QJsonDocument::Compact);
+    QTest::newRow("deeper than fromJson goes") << QByteArray(R"({"a":[],"a":[)") + nested + "]}" << QByteArray();
 
     // The two shapes that made the renaming grow with the text: a long key of
     // U+0000 once, then many repeats; and repeats alone, each once erased.
