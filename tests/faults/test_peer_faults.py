@@ -7,8 +7,11 @@ time, never stays blocked on a peer, and serves the peer that comes next.'''
 import json
 import os
 import pwd
+import re
 import signal
+import socket
 import subprocess
+import tempfile
 import time
 import unittest
 
@@ -169,9 +172,29 @@ class StoppedSystemBusFaultTest(PeerFaultTestCase):
         self.bus_proc.wait(10)
         self.bus_proc.stdout.close()
 
-    def launch_on_stopped_bus(self):
+    def other_bus(self, listen, argv=('dbus-daemon',), pass_fds=()):
+        '''A system bus like the harness's that listens on listen; returns its
+        process once it runs, and its address.'''
+        handle, config = tempfile.mkstemp(dir=self.bus_dir, prefix='system-', suffix='.conf')
+        os.close(handle)
+        with open(os.path.join(TMPDIR, 'system.conf')) as src, open(config, 'w') as dst:
+            dst.write(re.sub(r'<listen>[^<]*</listen>', '<listen>%s</listen>' % listen, src.read()))
+        proc = subprocess.Popen(list(argv) + ['--config-file=' + config, '--nofork', '--print-address=1'],
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, pass_fds=pass_fds)
+
+        def end():
+            proc.send_signal(signal.SIGCONT)
+            proc.terminate()
+            proc.wait(10)
+            proc.stdout.close()
+        self.addCleanup(end)
+        address = proc.stdout.readline().strip()
+        self.assertTrue(address, 'no bus on ' + listen)
+        return proc, address
+
+    def launch_on_stopped_bus(self, address=None):
         start = time.monotonic()
-        daemon = self.start_daemon(env=self.daemon_env(DBUS_SYSTEM_BUS_ADDRESS=self.address), wait=False)
+        daemon = self.start_daemon(env=self.daemon_env(DBUS_SYSTEM_BUS_ADDRESS=address or self.address), wait=False)
         wait_until(lambda: daemon.proc.poll() is not None or name_has_owner(self.session_bus, SESSION_NAME),
                    60, 'daemon to own its name')
         answered = None
@@ -202,6 +225,51 @@ class StoppedSystemBusFaultTest(PeerFaultTestCase):
         daemon = self.launch_on_stopped_bus()
         self.bus_proc.send_signal(signal.SIGCONT)
         os.environ['DBUS_SYSTEM_BUS_ADDRESS'] = self.address
+        system_daemon = self.start_system_daemon()
+        self.assertEqual(system_daemon.wait_calls('SetSystemProxy', 1), [[ME, NO_PROXY_TEXT]])
+        self.assertEqual(daemon.stop(), 0)
+
+    def test_stopped_bus_at_an_abstract_address(self):
+        # A bus socket in the abstract namespace has no file: the daemon must
+        # still find the bus there, and wait for it rather than hang on it.
+        bus, address = self.other_bus('unix:abstract=/tmp/orvane-test-abstract-%d' % os.getpid())
+        self.assertTrue(address.startswith('unix:abstract='), address)
+        bus.send_signal(signal.SIGSTOP)
+        daemon = self.launch_on_stopped_bus(address)
+        bus.send_signal(signal.SIGCONT)
+        os.environ['DBUS_SYSTEM_BUS_ADDRESS'] = address
+        system_daemon = self.start_system_daemon()
+        self.assertEqual(system_daemon.wait_calls('SetSystemProxy', 1), [[ME, NO_PROXY_TEXT]])
+        self.assertEqual(daemon.stop(), 0)
+
+    def test_bus_whose_backlog_is_full(self):
+        # A bus daemon that takes no connections for a while has its listen
+        # backlog fill up: a connection is refused at once (EAGAIN) instead of
+        # waiting in the queue. The daemon serves its session meanwhile, asks
+        # again, and brings up its system side once the bus takes connections.
+        path = os.path.join(self.bus_dir, 'full-backlog')
+        listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.addCleanup(listener.close)
+        listener.bind(path)
+        listener.listen(0)
+        waiting = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.addCleanup(waiting.close)
+        waiting.connect(path)  # a backlog of 0 holds this one
+        refused = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        refused.setblocking(False)
+        with self.assertRaises(BlockingIOError, msg='the backlog took a second connection'):
+            refused.connect(path)
+        refused.close()
+        address = 'unix:path=' + path
+        daemon = self.launch_on_stopped_bus(address)
+        time.sleep(1.2)  # the daemon asks again meanwhile, and is refused again
+        # The bus daemon takes over that very socket (socket activation) and
+        # accepts what waits in its backlog.
+        fd = listener.fileno()
+        move = '' if fd == 3 else 'exec 3<&%d %d<&-; ' % (fd, fd)
+        self.other_bus('systemd:', argv=('sh', '-c', move + 'LISTEN_PID=$$ LISTEN_FDS=1 exec dbus-daemon "$@"', 'sh'),
+                       pass_fds=(fd,))
+        os.environ['DBUS_SYSTEM_BUS_ADDRESS'] = address
         system_daemon = self.start_system_daemon()
         self.assertEqual(system_daemon.wait_calls('SetSystemProxy', 1), [[ME, NO_PROXY_TEXT]])
         self.assertEqual(daemon.stop(), 0)

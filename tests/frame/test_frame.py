@@ -6,6 +6,7 @@ instance, termination signals, translation loading and the log file.'''
 import os
 import re
 import signal
+import socket
 import stat
 import subprocess
 import tempfile
@@ -307,6 +308,33 @@ class LogFileTest(DaemonTestCase):
         wait_until(lambda: os.path.exists(path) and STARTED in read(path), message='log file line')
         self.assertEqual(os.listdir(work), [])
 
+    def test_unset_state_home_means_the_default_place(self):
+        # Most desktops leave XDG_STATE_HOME unset: the log goes to
+        # ~/.local/state, made private where the program makes it, taken as
+        # it is where the desktop made it already.
+        for made in (False, True):
+            with self.subTest(state_home_made=made):
+                home = tempfile.mkdtemp(dir=TMPDIR, prefix='home-')
+                state = os.path.join(home, '.local', 'state')
+                if made:
+                    os.makedirs(state)
+                    for place in (os.path.dirname(state), state):
+                        os.chmod(place, 0o755)
+                daemon = self.start_daemon(env=self.daemon_env(XDG_STATE_HOME=None, HOME=home))
+                self.call_instance()
+                daemon.wait_log(STARTED)
+                directory = os.path.join(state, 'orvane')
+                path = os.path.join(directory, LOG_NAME)
+                wait_until(lambda: os.path.exists(path) and STARTED in read(path), message='log file line')
+                self.assertEqual(daemon.stop(), 0, daemon.text())
+                self.assertEqual(daemon.lines('Cannot open log file'), [])
+                self.assertEqual(len([l for l in read(path).splitlines() if 'SIGNAL 15 recv, exit' in l]), 1)
+                self.assertEqual(stat.S_IMODE(os.stat(directory).st_mode), 0o700)
+                self.assertEqual(stat.S_IMODE(os.stat(path).st_mode), 0o600)
+                for place in (os.path.join(home, '.local'), state):
+                    self.assertEqual(stat.S_IMODE(os.stat(place).st_mode), 0o755 if made else 0o700, place)
+                self.assertEqual(os.listdir(home), ['.local'])
+
     def test_unwritable_log_place_costs_one_line(self):
         blocker = os.path.join(TMPDIR, 'state-file')
         open(blocker, 'w').close()  # a file where the directory should be
@@ -317,12 +345,22 @@ class LogFileTest(DaemonTestCase):
 
 
 class ConsoleTest(DaemonTestCase):
-    '''Standard error as a pipe that a log collector reads, or stops reading.
-    The log file goes on either way.'''
+    '''Standard error as a pipe that a log collector reads, or stops reading,
+    or as the journal's stream socket (what a systemd unit gives). The log
+    file goes on either way.'''
 
-    def start_on_pipe(self, state):
-        reader, writer = os.pipe()
-        env = self.daemon_env(XDG_STATE_HOME=state)
+    def start_on_pipe(self, state, kind='pipe'):
+        overrides = {}
+        if kind == 'pipe':
+            reader, writer = os.pipe()
+        else:
+            ours, theirs = socket.socketpair(socket.AF_UNIX, socket.SOCK_STREAM)
+            # A small buffer, full after a few dozen lines.
+            theirs.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 4096)
+            reader, writer = ours.detach(), theirs.detach()
+            st = os.fstat(writer)
+            overrides['JOURNAL_STREAM'] = '%d:%d' % (st.st_dev, st.st_ino)
+        env = self.daemon_env(XDG_STATE_HOME=state, **overrides)
         proc = subprocess.Popen([DAEMON], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                 stderr=writer)
         os.close(writer)
@@ -342,8 +380,29 @@ class ConsoleTest(DaemonTestCase):
             obj.Instance(dbus_interface=SESSION_NAME, timeout=timeout)
 
     def test_console_whose_reader_has_gone(self):
+        self.check_reader_gone('pipe')
+
+    def test_journal_socket_whose_reader_has_gone(self):
+        self.check_reader_gone('journal')
+
+    def test_console_nobody_reads(self):
+        self.check_nobody_reads('pipe')
+
+    def test_journal_socket_nobody_reads(self):
+        lines = self.check_nobody_reads('journal')
+        # Each line of the appenders as the journal reads it: a priority, no
+        # time. The two lines from before the appenders exist come through
+        # Qt's own handler, in its own shape.
+        early = 'com.orvane.app-store.session-daemon: '
+        self.assertEqual([l for l in lines if not re.match(r'<[0-7]>', l) and not l.startswith(early)], [])
+        self.assertLessEqual(len([l for l in lines if l.startswith(early)]), 2)
+        dropped = [l for l in lines if 'lines not written to the console' in l]
+        self.assertTrue(all(l.startswith('<4>') for l in dropped), dropped)
+        self.assertTrue(all(l.startswith('<7>[Debug] ') for l in lines if l.endswith(STARTED)))
+
+    def check_reader_gone(self, kind):
         state = tempfile.mkdtemp(dir=TMPDIR, prefix='gone-reader-')
-        proc, reader = self.start_on_pipe(state)
+        proc, reader = self.start_on_pipe(state, kind)
         os.close(reader)
         self.instance_calls(3, 10)
         wait_until(lambda: len(self.file_lines(state, STARTED)) == 3, message='three lines in the file')
@@ -352,10 +411,10 @@ class ConsoleTest(DaemonTestCase):
         self.assertEqual(proc.wait(10), 0)
         self.assertEqual(len(self.file_lines(state, 'SIGNAL 15 recv, exit')), 1)
 
-    def test_console_nobody_reads(self):
+    def check_nobody_reads(self, kind):
         calls = 600  # far beyond what a pipe holds
         state = tempfile.mkdtemp(dir=TMPDIR, prefix='unread-console-')
-        proc, reader = self.start_on_pipe(state)
+        proc, reader = self.start_on_pipe(state, kind)
         self.instance_calls(calls, 5)
         wait_until(lambda: len(self.file_lines(state, STARTED)) == calls, message='every line in the file')
         # The collector comes back: what was dropped is counted before the
@@ -385,6 +444,7 @@ class ConsoleTest(DaemonTestCase):
         self.assertIn(STARTED, lines[dropped[-1] + 1])
         self.assertTrue(lines[-1].endswith('"SIGNAL 15 recv, exit"'), lines[-3:])
         self.assertEqual(len(self.file_lines(state, 'SIGNAL 15 recv, exit')), 1)
+        return lines
 
 
 class DBusDumpTest(DaemonTestCase):

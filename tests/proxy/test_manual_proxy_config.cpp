@@ -198,6 +198,15 @@ void ManualProxyConfigTest::emissions_data()
     QTest::newRow("password cleared") << "alice"
                                       << "s3cret"
                                       << "authenticationPassword" << QVariant("") << 1 << false;
+    QTest::newRow("user changed") << "alice"
+                                  << "s3cret"
+                                  << "authenticationUser" << QVariant("bob") << 1 << true;
+    QTest::newRow("user changed to the same") << "alice"
+                                              << "s3cret"
+                                              << "authenticationUser" << QVariant("alice") << 0 << true;
+    QTest::newRow("user cleared") << "alice"
+                                  << "s3cret"
+                                  << "authenticationUser" << QVariant("") << 1 << false;
     // Every event passes through "address valid" on its way back to invalid.
     QTest::newRow("any key while credentials incomplete") << "alice"
                                                           << ""
@@ -224,6 +233,12 @@ void ManualProxyConfigTest::emissions()
     settleSettings();
     QCOMPARE(spy.count(), emissions);
     QCOMPARE(config.isValid(), valid);
+    // The credentials the proxy carries are the ones stored now.
+    if (valid && config.useAuthentication()) {
+        QCOMPARE(config.networkProxy().user(), key == QLatin1String("authenticationUser") ? value.toString() : user);
+        QCOMPARE(config.networkProxy().password(),
+                 key == QLatin1String("authenticationPassword") ? value.toString() : password);
+    }
 }
 
 QTEST_GUILESS_MAIN(ManualProxyConfigTest)

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 #include "util/bottle_script.h"
+#include "util/coverage_hook.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -157,13 +158,16 @@ BottleScriptStart startBottleScript(const QString &appsDir, const QString &packa
             const Report checked = checkComponents(namePointers.constData(), namePointers.size());
             if (checked.fault != FaultNone) {
                 writeReport(report[1], checked);
+                writeCoverageCounters();
                 ::_exit(127);
             }
             if (!bashPath.isEmpty())
                 ::execve(bashPath.constData(), const_cast<char *const *>(argv), environ);
             // A failed start is not the script's fault: nothing to report.
+            writeCoverageCounters();
             ::_exit(127);
         }
+        writeCoverageCounters();
         ::_exit(grandchild < 0 ? 1 : 0);
     }
     const int forkError = errno;
