@@ -179,8 +179,8 @@ struct Scan
     bool tooDeep = false;
 };
 
-// Marks in a run of members with one key, in text order, every member but the
-// last when any of them holds a container.
+// Of a run of members with one key, in text order, notes every member but the
+// last as shadowed when any of them holds a container.
 void noteShadowed(std::vector<Member>::const_iterator first, std::vector<Member>::const_iterator last, Scan &scan)
 {
     const bool container = std::any_of(first, last, [](const Member &m) { return m.container; });
