@@ -60,6 +60,10 @@ public:
     void writeNotifyTime();
     bool getLocalUpgradeCheckStatus(int timeoutMs = kBlockingCallTimeoutMs, bool *timedOut = nullptr);
 
+    // Sends at once the notices that wait for the notification server's
+    // answer, as when the wait runs out. For the stop of the service.
+    void sendHeldNotices();
+
 private Q_SLOTS:
     void slotGSettingsValueChanged(const QByteArray &schemaId, const QByteArray &path, const QString &key,
                                    const QVariant &value);
@@ -78,7 +82,7 @@ private:
     bool takeCurrentUser(const QDBusMessage &reply);
     void bringUpSystemSide();
     void watchSystemDaemon();
-    void storeTimedOut();
+    void storeTimedOut(const char *read);
     void probeStore();
     void watchNotificationServer();
     void askNotificationCapabilities();

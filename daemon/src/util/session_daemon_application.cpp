@@ -119,6 +119,9 @@ SessionDaemonApplication::SessionDaemonApplication(int &argc, char **argv)
 
 SessionDaemonApplication::~SessionDaemonApplication()
 {
+    // The loop has ended: what waits for the notification server goes out
+    // now, before the buses are settled.
+    AppstoreDaemonInterface::instance()->sendHeldNotices();
     settleBusReplies();
     AppstoreDaemonInterface::instance()->deleteLater();
 }
