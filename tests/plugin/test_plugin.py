@@ -147,6 +147,31 @@ class ConnectionTest(PluginTestCase):
         self.assertEqual(len(host.lines('System Proxy:')), 1, host.text())
         self.assertEqual(host.stop(), 0, host.text())
 
+    def test_lost_system_bus_warns_and_leaves_the_host_running(self):
+        '''The host's system bus goes away: one warning, and the host and its
+        session bus keep running; the plugin never ends its host.'''
+        bus_dir = os.path.join(TMPDIR, 'lost-system-bus')
+        os.makedirs(bus_dir, exist_ok=True)
+        config = os.path.join(bus_dir, 'system.conf')
+        with open(os.path.join(TMPDIR, 'system.conf')) as src, open(config, 'w') as dst:
+            dst.write(src.read().replace(os.path.join(TMPDIR, 'system'), bus_dir))
+        bus_daemon = subprocess.Popen(['dbus-daemon', '--config-file=' + config, '--nofork', '--print-address=1'],
+                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: bus_daemon.poll() is not None or (bus_daemon.kill(), bus_daemon.wait()))
+        address = bus_daemon.stdout.readline().decode().strip()
+        self.assertTrue(address, 'no address from dbus-daemon')
+        host = self.start_host(env=self.daemon_env(DBUS_SYSTEM_BUS_ADDRESS=address))
+        self.assertEqual(host.register('lost'), 0)
+        host.wait_log('System Proxy:')
+        bus_daemon.terminate()
+        bus_daemon.wait(10)
+        host.wait_log('System bus disconnected: the system daemon and the lock service are out of reach')
+        self.assertTrue(host.status()['exported'])
+        self.assertIsNone(host.proc.poll())
+        self.assertEqual(len(host.lines(r'System bus')), 1, host.text())
+        self.assertEqual(host.unregister(), 0)
+        self.assertEqual(host.stop(), 0, host.text())
+
 
 @needs('unshare')
 class LifecycleTest(PluginTestCase):

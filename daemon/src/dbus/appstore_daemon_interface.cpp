@@ -154,6 +154,11 @@ void AppstoreDaemonInterface::bringUpSystemSide()
 
     initDBusConnections();
     watchSystemDaemon();
+    // Qt reports the loss only through this local signal, which needs the
+    // string-based connect.
+    QDBusConnection::systemBus().connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"),
+                                         QStringLiteral("org.freedesktop.DBus.Local"), QStringLiteral("Disconnected"),
+                                         this, SLOT(slotSystemBusDisconnected()));
 
     // The first report always goes out, with whatever came meanwhile.
     m_proxyEnvironment.clear();
@@ -208,6 +213,16 @@ void AppstoreDaemonInterface::watchSystemDaemon()
                     return;
                 reportSystemProxyEnvironment(proxyEnvironmentText(m_proxyEnvironment));
             });
+}
+
+void AppstoreDaemonInterface::slotSystemBusDisconnected()
+{
+    if (!m_systemSideUp)
+        return;
+    Guard guard([] { trimHeapSoon(); });
+    m_systemSideUp = false;
+    qCWarning(logMain) << "System bus disconnected: the system daemon and the lock service are out of reach";
+    Q_EMIT sigSystemBusLost();
 }
 
 // After one time-out the system daemon counts as unresponsive: an upgrade

@@ -64,6 +64,11 @@ public:
     // answer, as when the wait runs out. For the stop of the service.
     void sendHeldNotices();
 
+Q_SIGNALS:
+    // The system bus connection is gone for good (its bus daemon stopped or
+    // restarted): the bus library never opens it again in this process.
+    void sigSystemBusLost();
+
 private Q_SLOTS:
     void slotGSettingsValueChanged(const QByteArray &schemaId, const QByteArray &path, const QString &key,
                                    const QVariant &value);
@@ -73,6 +78,7 @@ private Q_SLOTS:
                              const int &progress, const QString &statusMsg);
     void slotSystemProxyEnvironmentChanged();
     void slotUserChanged(const QString &userName);
+    void slotSystemBusDisconnected();
 
 private:
     void initConnections();
