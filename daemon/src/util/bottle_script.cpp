@@ -4,6 +4,7 @@
 #include "util/bottle_script.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -245,13 +246,15 @@ void askForAppScope(const QString &packageName, pid_t pid, int holdFd)
     call << unit << QStringLiteral("fail") << QVariant::fromValue(properties)
          << QVariant::fromValue(QList<BottleScopeAuxUnit>());
     const QDeadlineTimer bound(kAppScopeWaitMs);
-    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kAppScopeWaitMs));
+    // Owned by the application, so that an exit meanwhile frees them and the hold.
+    QObject *const owner = QCoreApplication::instance();
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kAppScopeWaitMs), owner);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [hold, pid, unit, bound](QDBusPendingCallWatcher *w) {
         w->deleteLater();
         if (w->isError())
             return;
         // The reply names the job; the process is moved when the job runs.
-        auto *poll = new QTimer;
+        auto *poll = new QTimer(QCoreApplication::instance());
         QObject::connect(poll, &QTimer::timeout, [poll, hold, pid, unit, bound] {
             if (inCgroupOf(pid, unit) || bound.hasExpired())
                 poll->deleteLater();
