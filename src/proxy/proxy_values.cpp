@@ -3,8 +3,6 @@
 
 #include "proxy/proxy_values.h"
 
-#include "logrules/log_text.h"
-
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,11 +14,19 @@ namespace {
 const QString kRedacted = QStringLiteral("***");
 
 // Bypass entries, hosts and the automatic configuration URL are refused for
-// what would break or reorder a log line: they are logged, and other programs
-// read them from the environment.
+// what the environment cannot carry to the programs that read it: a NUL ends
+// the value, a line break or other control character splits or rewrites the
+// line of whoever reads or prints the variable. Bidirectional controls only
+// reorder how a line looks; the log handler escapes them in every line.
+bool isControlCharacter(QChar c)
+{
+    const ushort u = c.unicode();
+    return u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029;
+}
+
 bool holdsControlCharacter(const QString &text)
 {
-    return holdsUnsafeForLog(text);
+    return std::any_of(text.cbegin(), text.cend(), isControlCharacter);
 }
 
 bool isAsciiAlnum(QChar c)

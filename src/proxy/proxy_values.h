@@ -38,9 +38,10 @@ QString manualProxyUrl(ManualProxyType type, const QString &host, quint16 port, 
                        const QString &user, const QString &password);
 
 // The entries of "ignore-hosts" that may reach "no_proxy", in their order: an
-// entry holding a character unsafe for a log line (isUnsafeForLog) or longer than kMaxIgnoreHostLength is
+// entry holding a control character (C0, DEL, C1, or the line and paragraph
+// separators U+2028 and U+2029) or longer than kMaxIgnoreHostLength is
 // dropped, and so is every entry that would take the joined list beyond
-// kMaxNoProxyLength.
+// kMaxNoProxyLength. Bidirectional controls are kept.
 struct IgnoreHostsFilter
 {
     QStringList hosts;
@@ -49,7 +50,7 @@ struct IgnoreHostsFilter
 IgnoreHostsFilter filterIgnoreHosts(const QStringList &ignoreHosts);
 
 // The automatic configuration URL as "auto_proxy" may hold it; nothing when it
-// holds a character unsafe for a log line or is longer than kMaxProxyUrlLength.
+// holds a control character (as above) or is longer than kMaxProxyUrlLength.
 std::optional<QString> autoProxyValue(const QString &autoconfigUrl);
 
 // The value for a log line: with an "@" after "scheme://", everything from

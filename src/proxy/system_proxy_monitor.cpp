@@ -163,14 +163,19 @@ void SystemProxyMonitor::setNoProxy()
 
 void SystemProxyMonitor::setAutoProxy()
 {
-    const std::optional<QString> url = autoProxyValue(value(kAutoconfigUrlKey).toString());
+    const QString configured = value(kAutoconfigUrlKey).toString();
+    const std::optional<QString> url = autoProxyValue(configured);
     if (url) {
+        m_refusedAutoconfigUrl.reset();
         setVariable(kAutoProxy, *url);
-    } else {
+        return;
+    }
+    // The URL is read both for "mode" and for its own key: once is enough.
+    if (m_refusedAutoconfigUrl != configured)
         qCWarning(logMain) << "Leaving auto_proxy unset: the automatic proxy configuration URL holds control "
                               "characters or is too long";
-        qunsetenv(kAutoProxy);
-    }
+    m_refusedAutoconfigUrl = configured;
+    qunsetenv(kAutoProxy);
 }
 
 void SystemProxyMonitor::slotGSettingsValueChanged(const QString &key)

@@ -16,6 +16,8 @@
 #include <QVariant>
 #include <QVariantMap>
 
+#include <optional>
+
 class QGSettings;
 
 class SystemProxyMonitor : public QObject
@@ -56,4 +58,5 @@ private:
     QString m_proxyMode;
     QMap<ManualProxyType, ManualProxyConfig *> m_manualProxyConfigs;
     QStringList m_refusedIgnoreHosts;
+    std::optional<QString> m_refusedAutoconfigUrl; // warned about already
 };

@@ -73,7 +73,13 @@ class SessionObjectTest(DaemonTestCase):
         self.assertEqual(len(critical), 1, second.stderr)
         self.assertEqual(len(final), 1, second.stderr)
         self.assertLess(critical[0], final[0])
-        self.assertRegex(lines[critical[0]], r'Register D-Bus service failed: \S')
+        # The bus's error text, which is none for a name that is merely
+        # taken; the owner comes on a line of its own.
+        self.assertRegex(lines[critical[0]], r' Register D-Bus service failed: ?$')
+        owner = self.session_bus.get_name_owner(SESSION_NAME)
+        named = [l for l in lines if re.search(r' Session bus name "%s" is owned by "%s"$'
+                                              % (re.escape(SESSION_NAME), re.escape(owner)), l)]
+        self.assertEqual(len(named), 1, second.stderr)
         # No session service was built in the refused process: it never reported.
         self.assertEqual(len(self.system_daemon.calls('SetSystemProxy')), 1)
         self.assertTrue(name_has_owner(self.session_bus, SESSION_NAME))
@@ -172,6 +178,35 @@ class SessionEndTest(DaemonTestCase):
         warnings = daemon.lines(r'\[Warning\]')
         self.assertEqual(len(warnings), 1, daemon.text())
         self.assertIn('Session bus disconnected, exit', warnings[0])
+
+    def test_program_ends_for_a_restart_when_its_system_bus_goes_away(self):
+        # A system bus of its own to stop, as a restart of its bus daemon does.
+        bus_dir = os.path.join(TMPDIR, 'lost-system-bus')
+        os.makedirs(bus_dir, exist_ok=True)
+        config = os.path.join(bus_dir, 'system.conf')
+        with open(os.path.join(TMPDIR, 'system.conf')) as src, open(config, 'w') as dst:
+            dst.write(src.read().replace(os.path.join(TMPDIR, 'system'), bus_dir))
+        bus_daemon = subprocess.Popen(['dbus-daemon', '--config-file=' + config, '--nofork', '--print-address=1'],
+                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: bus_daemon.poll() is not None or (bus_daemon.kill(), bus_daemon.wait()))
+        address = bus_daemon.stdout.readline().decode().strip()
+        self.assertTrue(address, 'no address from dbus-daemon')
+        daemon = self.start_daemon(env=self.daemon_env(DBUS_SYSTEM_BUS_ADDRESS=address))
+        # The first report is made once the system side is up.
+        daemon.wait_log('System Proxy:')
+
+        bus_daemon.terminate()
+        bus_daemon.wait(10)
+        status = wait_until(lambda: daemon.proc.poll() is not None and (daemon.proc.returncode,), 10,
+                            'the program to leave; log:\n' + daemon.text())[0]
+        # Not 0 and not 255: the unit's Restart=on-failure starts a new
+        # process, which connects to the new bus.
+        self.assertEqual(status, 75, daemon.text())
+        warnings = daemon.lines(r'\[Warning\]')
+        self.assertEqual(len(warnings), 2, daemon.text())
+        self.assertIn('System bus disconnected: the system daemon and the lock service are out of reach', warnings[0])
+        self.assertIn('System bus lost, exit with status 75 to be started again', warnings[1])
+        wait_until(lambda: not name_has_owner(self.session_bus, SESSION_NAME), message='name released')
 
 
 class JournalTest(DaemonTestCase):

@@ -7,7 +7,12 @@
 // recording stand-in for bash first on PATH.
 #include "dbus/appstore_daemon_interface.h"
 #include "logrules/log_text.h"
+#include "util/bottle_script.h"
 
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -79,6 +84,24 @@ QString refusal(const QString &package, const QString &fault)
 
 constexpr uid_t kNobody = 65534;
 
+// The user manager's StartTransientUnit as a test sees it: every call is
+// recorded and answered with a job, but no process is moved.
+class FakeUserManager : public QDBusVirtualObject
+{
+public:
+    QList<QDBusMessage> calls;
+
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
+    {
+        if (message.member() != QLatin1String("StartTransientUnit"))
+            return false;
+        calls << message;
+        connection.send(message.createReply(QVariant::fromValue(QDBusObjectPath("/org/freedesktop/systemd1/job/1"))));
+        return true;
+    }
+    QString introspect(const QString &) const override { return QString(); }
+};
+
 } // namespace
 
 class InstallProgressTest : public QObject
@@ -90,6 +113,9 @@ private Q_SLOTS:
     void installProgress_data();
     void installProgress();
     void appsDirectoryWritable();
+    void appScopeName_data();
+    void appScopeName();
+    void scopeOfItsOwn();
 
 private:
     bool invoke(const QString &id, const QString &package, int state, int total, int progress,
@@ -116,7 +142,9 @@ void InstallProgressTest::initTestCase()
     QFile fake(bin + QStringLiteral("/bash"));
     QVERIFY(fake.open(QIODevice::WriteOnly));
     fake.write(
-        QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$(printf '%s\\037' \"$@\")\" >> '%1'\n").arg(m_record).toUtf8());
+        QStringLiteral("#!/bin/sh\necho $$ >> '%1.pids'\nprintf '%s\\n' \"$(printf '%s\\037' \"$@\")\" >> '%1'\n")
+            .arg(m_record)
+            .toUtf8());
     fake.close();
     QVERIFY(fake.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     qputenv("PATH", bin.toUtf8() + ':' + qgetenv("PATH"));
@@ -324,6 +352,86 @@ void InstallProgressTest::appsDirectoryWritable()
     m_expectedStarts << QStringList{QStringLiteral("-c"), scriptOf(good) + QStringLiteral(" -c")};
     QTRY_COMPARE(startedBash().size(), m_expectedStarts.size());
     QCOMPARE(startedBash(), m_expectedStarts);
+}
+
+void InstallProgressTest::appScopeName_data()
+{
+    QTest::addColumn<QString>("package");
+    QTest::addColumn<int>("pid");
+    QTest::addColumn<QString>("name");
+
+    const QString head = QStringLiteral("app-orvane\\x2dappstore-");
+    QTest::newRow("plain") << "good" << 4242 << head + "good-4242.scope";
+    QTest::newRow("dots and underscores stay") << "com.example_app" << 7 << head + "com.example_app-7.scope";
+    QTest::newRow("dash and plus escaped") << "a-b+c" << 7 << head + "a\\x2db\\x2bc-7.scope";
+    // 255 characters at most, and never half an escape.
+    const QString longest(255, QLatin1Char('a'));
+    QTest::newRow("cut to fit") << longest << 1234567 << head + longest.left(255 - head.size() - 14) + "-1234567.scope";
+    // 221 letters leave 3 characters of room: too few for "\x2d".
+    QTest::newRow("cut before an escape") << QString(221, QLatin1Char('a')) + QStringLiteral("-b") << 1
+                                          << head + QString(221, QLatin1Char('a')) + "-1.scope";
+}
+
+void InstallProgressTest::appScopeName()
+{
+    QFETCH(QString, package);
+    QFETCH(int, pid);
+    QFETCH(QString, name);
+
+    QCOMPARE(::appScopeName(package, pid), name);
+    QVERIFY(name.size() <= 255);
+}
+
+// With a user manager on the session bus, the script is started in a scope of
+// its own, named after the package, with bash's process in it.
+void InstallProgressTest::scopeOfItsOwn()
+{
+    const QString connectionName = QStringLiteral("fake-user-manager");
+    QDBusConnection manager = QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName);
+    FakeUserManager fake;
+    QVERIFY(manager.registerVirtualObject(QStringLiteral("/org/freedesktop/systemd1"), &fake));
+    QVERIFY(manager.registerService(QStringLiteral("org.freedesktop.systemd1")));
+    const auto unregister = qScopeGuard([&] {
+        manager.unregisterService(QStringLiteral("org.freedesktop.systemd1"));
+        manager.unregisterObject(QStringLiteral("/org/freedesktop/systemd1"));
+        QDBusConnection::disconnectFromBus(connectionName);
+    });
+
+    const QString good = QStringLiteral("good");
+    QVERIFY(invoke(kAppId, good, 1, 1, 1, briefInfo(good)));
+    m_expectedStarts << QStringList{QStringLiteral("-c"), scriptOf(good) + QStringLiteral(" -c")};
+    // Not moved by the fake: bash goes on after the bounded wait.
+    QTRY_COMPARE_WITH_TIMEOUT(startedBash().size(), m_expectedStarts.size(), 10000);
+    QCOMPARE(startedBash(), m_expectedStarts);
+    QCOMPARE(fake.calls.size(), 1);
+
+    QFile pids(m_record + QStringLiteral(".pids"));
+    QVERIFY(pids.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = pids.readAll().trimmed().split('\n');
+    const uint pid = lines.constLast().toUInt();
+    QVERIFY(pid > 0);
+
+    const QList<QVariant> args = fake.calls.constFirst().arguments();
+    QCOMPARE(args.size(), 4);
+    QCOMPARE(fake.calls.constFirst().signature(), QStringLiteral("ssa(sv)a(sa(sv))"));
+    QCOMPARE(args.at(0).toString(), QStringLiteral("app-orvane\\x2dappstore-good-%1.scope").arg(pid));
+    QCOMPARE(args.at(1).toString(), QStringLiteral("fail"));
+    QVariantMap properties;
+    const QDBusArgument list = args.at(2).value<QDBusArgument>();
+    list.beginArray();
+    while (!list.atEnd()) {
+        QString name;
+        QDBusVariant value;
+        list.beginStructure();
+        list >> name >> value;
+        list.endStructure();
+        properties.insert(name, value.variant());
+    }
+    list.endArray();
+    QCOMPARE(properties.value(QStringLiteral("Description")).toString(), QStringLiteral("Bottle creation of good"));
+    QList<uint> scopePids;
+    properties.value(QStringLiteral("PIDs")).value<QDBusArgument>() >> scopePids;
+    QCOMPARE(scopePids, QList<uint>{pid});
 }
 
 QTEST_GUILESS_MAIN(InstallProgressTest)

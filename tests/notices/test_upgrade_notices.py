@@ -5,6 +5,7 @@
 the system daemon's switches, and the stored date of the last notice.'''
 import json
 import os
+import signal
 import subprocess
 import time
 import unittest
@@ -215,23 +216,29 @@ class UpgradeNoticeTest(NoticeTestCase):
     def test_store_too_slow_or_date_wrapped(self):
         today = self.today
         hung = ['Get', 'GetConfigByNodeName', 'SetConfigByNodeName']
+        flag_late = r'System daemon does not answer LocalUpgradeCheckStatus in time, upgrade list dropped$'
+        date_late = r'System daemon does not answer GetConfigByNodeName upgradeNoticeTime in time, upgrade list dropped$'
         rows = [
-            # name, fake, stored date, notice shown, date reads
-            ('date in a variant, today', {'config_variant': True}, today, False, 1),
-            ('date in a variant, earlier', {'config_variant': True}, '19990101', True, 1),
+            # name, fake, stored date, notice shown, date reads, warning of the time-out
+            ('date in a variant, today', {'config_variant': True}, today, False, 1, None),
+            ('date in a variant, earlier', {'config_variant': True}, '19990101', True, 1, None),
             # A store that answers after the bounded wait: nothing is known,
             # so nothing is shown and no date is written; the next list tries.
-            ('late flag read', {'delay': {'Get': 3}}, '19990101', False, 0),
-            ('late date read', {'delay': {'GetConfigByNodeName': 3}}, today, False, 1),
-            ('late date read, earlier date', {'delay': {'GetConfigByNodeName': 3}}, '19990101', False, 1),
-            ('hung store', {'hang': hung}, '19990101', False, 0),
-            ('hung date read', {'hang': ['GetConfigByNodeName']}, '19990101', False, 1),
+            ('late flag read', {'delay': {'Get': 3}}, '19990101', False, 0, flag_late),
+            ('late date read', {'delay': {'GetConfigByNodeName': 3}}, today, False, 1, date_late),
+            ('late date read, earlier date', {'delay': {'GetConfigByNodeName': 3}}, '19990101', False, 1, date_late),
+            # Each read within its own bound: slow is not dead.
+            ('each read slow but in time', {'delay': {'Get': 1.05, 'GetConfigByNodeName': 1.05}}, '19990101', True,
+             1, None),
+            # The date is not asked of a store that let the flag read time out.
+            ('hung store', {'hang': hung}, '19990101', False, 0, flag_late),
+            ('hung date read', {'hang': ['GetConfigByNodeName']}, '19990101', False, 1, date_late),
         ]
-        for name, fake, stored, shown, reads in rows:
+        for name, fake, stored, shown, reads, warning in rows:
             with self.subTest(name):
                 self.start_peers(config={'upgradeNoticeTime': stored}, **fake)
                 try:
-                    self.start_noticing_daemon()
+                    daemon = self.start_noticing_daemon()
                     start = time.monotonic()
                     self.send_upgrades([A])
                     if shown:
@@ -240,6 +247,10 @@ class UpgradeNoticeTest(NoticeTestCase):
                         self.expect_silence(date_read=bool(reads))
                     print('%s: list handled in %.2f s, notice %s' % (name, time.monotonic() - start,
                                                                      'shown' if shown else 'not shown'), flush=True)
+                    dropped = daemon.lines(r'\[Warning\].*System daemon does not answer')
+                    self.assertEqual(len(dropped), 1 if warning else 0, daemon.text())
+                    for line in dropped:
+                        self.assertRegex(line, warning)
                 finally:
                     self.stop_row()
 
@@ -355,6 +366,52 @@ class BodyMarkupTest(NoticeTestCase):
         self.send_upgrades(MARKUP_NAMES)
         self.assertEqual(self.notifications.wait_calls('Notify', 1), [update_call(MARKUP_ESCAPED)])
         self.assertEqual(len(self.notifications.calls('GetCapabilities')), 1)
+
+
+    def test_held_notices_go_out_at_stop(self):
+        '''Notices held for a server that never says what it reads, and a stop
+        within the wait: what the stop lets the daemon do goes out, the
+        names without markup characters, and the day is stored only then.'''
+        today = time.strftime('%Y%m%d')
+        rows = [
+            # signal, exit status, notices shown (and the day stored)
+            (signal.SIGTERM, 0, True),
+            (signal.SIGINT, 0, True),
+            # nothing runs after SIGKILL: the day stays open for a later start
+            (signal.SIGKILL, -signal.SIGKILL, False),
+        ]
+        self.system_daemon = self.start_system_daemon()
+        self._controls = 0
+        for sig, status, shown in rows:
+            with self.subTest(sig.name):
+                self.notifications = self.start_server('body body-markup', hang=['GetCapabilities'])
+                try:
+                    daemon = self.start_noticing_daemon()
+                    self.store_notice_date('19990101')
+                    self.send_notice(notice(1, 'first'))
+                    self.send_upgrades(MARKUP_NAMES)
+                    # Both handled (the list after the notice) and held.
+                    daemon.wait_log(r'\] "Last notify date: 19990101, current date: \d{8}"$')
+                    self.notifications.wait_calls('GetCapabilities', 1)
+                    start = time.monotonic()
+                    self.assertEqual(daemon.stop(sig), status, daemon.text())
+                    took = time.monotonic() - start
+                    print('%s: stopped in %.2f s' % (sig.name, took), flush=True)
+                    self.assertLess(took, 5.0)
+                    expected = [pkg_op_call('"first" installed successfully', 'package-install-succeed'),
+                                update_call(MARKUP_LOOKALIKE)] if shown else []
+                    if shown:
+                        self.notifications.wait_calls('Notify', 2)
+                        self.system_daemon.wait_calls('SetConfigByNodeName', 1)
+                    self.assertEqual(self.notifications.calls('Notify'), expected)
+                    stored = self.system_daemon.calls('SetConfigByNodeName')
+                    self.assertEqual(len(stored), 1 if shown else 0, stored)
+                    for node, date in stored:
+                        self.assertEqual(node, 'upgradeNoticeTime')
+                        self.assert_today(date, today)
+                finally:
+                    self.stop_fake(self.notifications)
+                    self.system_daemon.clear()
 
 
 class RealNotificationServerTest(NoticeTestCase):

@@ -14,8 +14,8 @@ import xml.etree.ElementTree as ET
 
 import dbus
 
-from orvane_testlib import (PluginHostTestCase, needs, SESSION_NAME, SYSTEM_DAEMON_IFACE, HARNESS_DIR, PLUGIN,
-                            name_has_owner, wait_until)
+from orvane_testlib import (Fake, PluginHostTestCase, needs, SESSION_NAME, SYSTEM_DAEMON_IFACE, SYSTEM_DAEMON_NAME,
+                            SYSTEM_DAEMON_PATH, HARNESS_DIR, PLUGIN, TEMPLATES, TMPDIR, name_has_owner, wait_until)
 
 OBJECT_PATH = '/com/orvane/appstore/daemon'
 STARTED = 'Orvane Appstore Session Daemon started'
@@ -145,6 +145,31 @@ class ConnectionTest(PluginTestCase):
         self.assertEqual([(user, json.loads(text)) for user, text in self.reports()],
                          [(USER, dict(AUTO_ENVIRONMENT, auto_proxy=WPAD))])
         self.assertEqual(len(host.lines('System Proxy:')), 1, host.text())
+        self.assertEqual(host.stop(), 0, host.text())
+
+    def test_lost_system_bus_warns_and_leaves_the_host_running(self):
+        '''The host's system bus goes away: one warning, and the host and its
+        session bus keep running; the plugin never ends its host.'''
+        bus_dir = os.path.join(TMPDIR, 'lost-system-bus')
+        os.makedirs(bus_dir, exist_ok=True)
+        config = os.path.join(bus_dir, 'system.conf')
+        with open(os.path.join(TMPDIR, 'system.conf')) as src, open(config, 'w') as dst:
+            dst.write(src.read().replace(os.path.join(TMPDIR, 'system'), bus_dir))
+        bus_daemon = subprocess.Popen(['dbus-daemon', '--config-file=' + config, '--nofork', '--print-address=1'],
+                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: bus_daemon.poll() is not None or (bus_daemon.kill(), bus_daemon.wait()))
+        address = bus_daemon.stdout.readline().decode().strip()
+        self.assertTrue(address, 'no address from dbus-daemon')
+        host = self.start_host(env=self.daemon_env(DBUS_SYSTEM_BUS_ADDRESS=address))
+        self.assertEqual(host.register('lost'), 0)
+        host.wait_log('System Proxy:')
+        bus_daemon.terminate()
+        bus_daemon.wait(10)
+        host.wait_log('System bus disconnected: the system daemon and the lock service are out of reach')
+        self.assertTrue(host.status()['exported'])
+        self.assertIsNone(host.proc.poll())
+        self.assertEqual(len(host.lines(r'System bus')), 1, host.text())
+        self.assertEqual(host.unregister(), 0)
         self.assertEqual(host.stop(), 0, host.text())
 
 
@@ -416,6 +441,36 @@ class SameAsProgramTest(PluginTestCase):
         self.assertEqual(plugin_calls, program_calls)
         self.assertEqual(program_log.count(NOT_SUPPORTED), 2, program_log)
         self.assertEqual(plugin_log.count(NOT_SUPPORTED), 0, plugin_log)
+
+    def test_held_notices_go_out_at_unregister(self):
+        '''A stop while notices wait for a server that never says what it reads:
+        they go out, names without markup characters, and the day is stored
+        with the update notice.'''
+        notifications = Fake(['--template', os.path.join(TEMPLATES, 'notification_server.py'), '-p',
+                              json.dumps({'capabilities': 'body body-markup', 'hang': ['GetCapabilities']})],
+                             'org.freedesktop.Notifications', '/org/freedesktop/Notifications', False,
+                             'notification-fake.log')
+        self._fakes.append(notifications)
+        host = self.start_plugin(self.daemon_env(NUVIX_OS_RELEASE=self.edition_env(3)))
+        self.system_daemon.wait_calls('SetSystemProxy', 1)
+        store = dbus.Interface(self.system_bus.get_object(SYSTEM_DAEMON_NAME, SYSTEM_DAEMON_PATH),
+                               SYSTEM_DAEMON_IFACE)
+        store.SetConfigByNodeName('upgradeNoticeTime', '19990101')
+        self.system_daemon.clear()
+        self.system_daemon.emit(SYSTEM_DAEMON_IFACE, 'sigSystemNotificationSent', 's', [INSTALLED])
+        self.system_daemon.emit(SYSTEM_DAEMON_IFACE, 'sigLocalAppsUpgradeNotify', 'as',
+                                [dbus.Array([json.dumps({'package_name': 'b', 'name': '<b>B</b>'})],
+                                            signature='s')])
+        host.wait_log(r' "Last notify date: 19990101, current date: \d{8}"$')
+        notifications.wait_calls('GetCapabilities', 1)
+        self.assertEqual(self.system_daemon.calls('SetConfigByNodeName'), [])
+        self.assertEqual(host.unregister(), 0)
+        calls = notifications.wait_calls('Notify', 2)
+        self.assertEqual([c[3] for c in calls], ['"Foo" installed successfully', 'App Updates are available'])
+        self.assertEqual(calls[1][4], '1 app: \uff1cb\uff1eB\uff1c/b\uff1e')
+        stored = self.system_daemon.wait_calls('SetConfigByNodeName', 1)
+        self.assertEqual([node for node, _ in stored], ['upgradeNoticeTime'])
+        self.assertEqual(host.stop(), 0, host.text())
 
 
 if __name__ == '__main__':

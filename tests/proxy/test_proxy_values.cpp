@@ -253,11 +253,15 @@ void ProxyValuesTest::ignoreHosts_data()
                                                        QString::fromUtf8("nel\xc2\x85"), QStringLiteral("del\x7f"),
                                                        QStringLiteral("kept")}
                                         << QStringList{"kept"} << 4;
-    // What would reorder a log line: the entry would read as another host.
+    // Bidirectional controls reorder a log line, but the log handler escapes
+    // them and the environment carries them: kept. A line separator splits
+    // the line of whoever reads the variable.
     QTest::newRow("bidirectional override and isolate")
-        << QStringList{QString::fromUtf8("evil\u202elpmaxe.com"), QString::fromUtf8("a\u2066b.example"),
+        << QStringList{QString::fromUtf8("evil\u202elpmaxe.com"), QString::fromUtf8("a\u2066b\u2069.example"),
                        QString::fromUtf8("ls\u2028.example"), QStringLiteral("kept")}
-        << QStringList{"kept"} << 3;
+        << QStringList{QString::fromUtf8("evil\u202elpmaxe.com"), QString::fromUtf8("a\u2066b\u2069.example"),
+                       QStringLiteral("kept")}
+        << 1;
     QTest::newRow("longest entry") << QStringList{QString(kMaxIgnoreHostLength, QLatin1Char('h'))}
                                    << QStringList{QString(kMaxIgnoreHostLength, QLatin1Char('h'))} << 0;
     QTest::newRow("entry too long") << QStringList{QString(kMaxIgnoreHostLength + 1, QLatin1Char('h')), "kept"}
@@ -288,6 +292,9 @@ void ProxyValuesTest::autoconfigUrl_data()
     QTest::newRow("too long") << QString(kMaxProxyUrlLength + 1, QLatin1Char('u')) << false;
     QTest::newRow("newline") << "http://wpad.example/\nX: 1" << false;
     QTest::newRow("NUL") << QString::fromLatin1("http://wpad.example/\0x", 22) << false;
+    QTest::newRow("bidirectional embedding, override and isolate")
+        << QString::fromUtf8("http://wpad.example/\u202a\u202b\u202c\u202d\u202e\u2066\u2067\u2068\u2069.pac") << true;
+    QTest::newRow("paragraph separator") << QString::fromUtf8("http://wpad.example/\u2029.pac") << false;
 }
 
 void ProxyValuesTest::autoconfigUrl()

@@ -435,6 +435,9 @@ void SystemProxyMonitorTest::autoconfigUrlBounded_data()
                          << 0;
     QTest::newRow("newline") << "http://wpad.example/\nX-Injected: 1" << QStringList() << 1;
     QTest::newRow("200 KiB") << QString(200 * 1024, QLatin1Char('u')) << QStringList() << 1;
+    // The environment carries them; the log handler escapes them in its lines.
+    const QString bidi = QString::fromUtf8("http://wpad.example/\u202egnp.\u2066x\u2069.pac");
+    QTest::newRow("bidirectional controls") << bidi << QStringList{QStringLiteral("auto_proxy=") + bidi} << 0;
 }
 
 void SystemProxyMonitorTest::autoconfigUrlBounded()
@@ -446,11 +449,22 @@ void SystemProxyMonitorTest::autoconfigUrlBounded()
     m_store->setMain(QStringLiteral("autoconfigUrl"), autoconfigUrl);
     const SystemProxyMonitor *monitor = startMonitor();
     QSignalSpy spy(monitor, &SystemProxyMonitor::sigEnvironmentChanged);
-    const WarningCapture capture;
-    m_store->setMain(kMode, QStringLiteral("auto"));
-    QTRY_COMPARE(spy.count(), 1);
+    {
+        const WarningCapture capture;
+        m_store->setMain(kMode, QStringLiteral("auto"));
+        QTRY_COMPARE(spy.count(), 1);
+        COMPARE_ENVIRONMENT(monitor, expected);
+        QCOMPARE(capture.warnings().size(), warnings);
+    }
+
+    // A start in that mode reads the URL for "mode" and for its own key: one
+    // warning per refused value all the same.
+    m_monitorParent.reset();
+    clearProxyEnvironment();
+    const WarningCapture atStart;
+    monitor = startMonitor();
     COMPARE_ENVIRONMENT(monitor, expected);
-    QCOMPARE(capture.warnings().size(), warnings);
+    QCOMPARE(atStart.warnings().size(), warnings);
 }
 
 // The process's own network stack follows the platform's proxy settings from

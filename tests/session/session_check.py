@@ -461,6 +461,83 @@ class Checks:
             raise CheckFailed('notifications: %s' % texts)
         return 'two notices for %s shown (%s), the one for bob not' % (USER, ' | '.join(texts))
 
+    # -- what outlives the daemon, and a lost system bus -------------------------
+
+    def bottle_scope(self):
+        '''A bottle script that sleeps survives a restart of the daemon, in a
+        scope of its own. The installed daemon is made to start it by the
+        preloaded stand-in of the slot's outside caller.'''
+        package = 'sleeper'
+        files = '/opt/apps/%s/files' % package
+        os.makedirs(files, exist_ok=True)
+        for path in ('/opt/apps', '/opt/apps/' + package, files):
+            os.chmod(path, 0o755)
+        pid_file, marker = '/tmp/orvane-check-sleeper.pid', '/tmp/orvane-check-invoked'
+        for path in (pid_file, marker):
+            if os.path.exists(path):
+                os.unlink(path)
+        with open(files + '/run.sh', 'w') as f:
+            f.write('#!/bin/sh\necho $$ > %s\nexec sleep 600\n' % pid_file)
+        os.chmod(files + '/run.sh', 0o755)
+        dropin = '/etc/systemd/user/%s.d' % UNIT
+        os.makedirs(dropin, exist_ok=True)
+        with open(dropin + '/check-bottle.conf', 'w') as f:
+            f.write('[Service]\nEnvironment=LD_PRELOAD=/check/invoke-install.so ORVANE_CHECK_INSTALLED=%s '
+                    'ORVANE_CHECK_MARKER=%s\n' % (package, marker))
+        sleeper = 0
+        try:
+            userctl('daemon-reload')
+            userctl('restart', UNIT)
+            wait_until(lambda: os.path.exists(pid_file) and open(pid_file).read().strip(), 'the bottle script',
+                       timeout=15)
+            sleeper = int(open(pid_file).read())
+            scope = 'app-orvane\\x2dappstore-%s-%d.scope' % (package, sleeper)
+            before = cgroup_of(sleeper).strip()
+            first = int(prop('MainPID'))
+            userctl('restart', UNIT)
+            wait_until(lambda: prop('ActiveState') == 'active' and int(prop('MainPID')) not in (0, first),
+                       UNIT + ' restarted')
+            alive = os.path.exists('/proc/%d' % sleeper)
+            after = cgroup_of(sleeper).strip() if alive else '(gone)'
+            state = prop('ActiveState', scope)
+            if not alive or '/' + scope not in before or '/' + scope not in after or state != 'active':
+                raise CheckFailed('script pid %d: alive %s, cgroup before %s, after %s, %s %s' % (
+                    sleeper, alive, before, after, scope, state))
+            return 'script pid %d in %s (%s), alive after systemctl --user restart (daemon %d -> %d), scope %s' % (
+                sleeper, scope, after, first, int(prop('MainPID')), state)
+        finally:
+            os.unlink(dropin + '/check-bottle.conf')
+            userctl('daemon-reload', check=False)
+            if sleeper and os.path.exists('/proc/%d' % sleeper):
+                os.kill(sleeper, signal.SIGTERM)
+
+    def system_bus_restart(self):
+        '''The system bus daemon restarts: the daemon warns, ends with status
+        75, and its unit starts a new one, which reports to the system
+        daemon on the new bus.'''
+        import dbus.bus  # pylint: disable=import-outside-toplevel
+        userctl('restart', UNIT)
+        wait_until(lambda: prop('ActiveState') == 'active' and name_owner_pid(), UNIT + ' active')
+        restarts, pid = int(prop('NRestarts')), int(prop('MainPID'))
+        run(['systemctl', 'restart', 'dbus.service'], timeout=60)
+        run(['systemctl', 'restart', 'orvane-check-appstore-daemon.service', 'orvane-check-lock-service.service'],
+            timeout=60)
+        wait_until(lambda: prop('ActiveState') == 'active' and int(prop('MainPID')) not in (0, pid),
+                   'the daemon started again', timeout=30)
+        new_pid = int(prop('MainPID'))
+        store = dbus.Interface(dbus.bus.BusConnection('unix:path=/run/dbus/system_bus_socket').get_object(
+            *SYSTEM_DAEMON[:2]), MOCK_IFACE)
+        reports = wait_until(lambda: [c for c in proxy_reports(store) if c[0] == USER],
+                             'a report on the new system bus', timeout=15)
+        out = run(['journalctl', '--user', '-u', UNIT, '_PID=%d' % pid, '-o', 'cat', '--no-pager'], user=True,
+                  check=False).stdout
+        lines = [l for l in out.splitlines() if 'System bus' in l]
+        if int(prop('NRestarts')) != restarts + 1 or len(lines) < 2:
+            raise CheckFailed('restarts %s (before %d), lines of pid %d: %s' % (prop('NRestarts'), restarts, pid,
+                                                                              lines))
+        return 'pid %d: %s; restarted as pid %d (NRestarts %d), which reported %s' % (
+            pid, ' / '.join(l[-90:] for l in lines), new_pid, restarts + 1, reports[0])
+
     # -- packages ------------------------------------------------------------
 
     def upgrade(self):
@@ -508,7 +585,7 @@ def main():
     if checks.check('setup', checks.setup):
         for name in ('session_starts', 'activation', 'start_waits_for_name', 'settings_store', 'journal',
                      'restart_on_crash', 'second_copy', 'stop', 'session_end', 'autostart', 'notices',
-                     'upgrade', 'remove_purge'):
+                     'bottle_scope', 'system_bus_restart', 'upgrade', 'remove_purge'):
             checks.check(name.replace('_', '-'), getattr(checks, name))
     with open(os.path.join(OUT, 'journal'), 'w') as f:
         subprocess.run(['journalctl', '-b', '--no-pager', '-o', 'short-monotonic'], stdout=f, timeout=30, check=False)

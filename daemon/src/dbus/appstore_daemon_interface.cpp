@@ -160,6 +160,11 @@ void AppstoreDaemonInterface::bringUpSystemSide()
 
     initDBusConnections();
     watchSystemDaemon();
+    // Qt reports the loss only through this local signal, which needs the
+    // string-based connect.
+    QDBusConnection::systemBus().connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"),
+                                         QStringLiteral("org.freedesktop.DBus.Local"), QStringLiteral("Disconnected"),
+                                         this, SLOT(slotSystemBusDisconnected()));
 
     // The first report always goes out, with whatever came meanwhile.
     m_proxyEnvironment.clear();
@@ -168,6 +173,8 @@ void AppstoreDaemonInterface::bringUpSystemSide()
 
 AppstoreDaemonInterface::~AppstoreDaemonInterface()
 {
+    // Whoever deletes the service without asking first loses no notice.
+    sendHeldNotices();
     // A later instance() (a plugin registered again) must build a new service,
     // never hand out this one.
     if (m_appstoreDaemon == this)
@@ -214,13 +221,23 @@ void AppstoreDaemonInterface::watchSystemDaemon()
             });
 }
 
+void AppstoreDaemonInterface::slotSystemBusDisconnected()
+{
+    if (!m_systemSideUp)
+        return;
+    Guard guard([] { trimHeapSoon(); });
+    m_systemSideUp = false;
+    qCWarning(logMain) << "System bus disconnected: the system daemon and the lock service are out of reach";
+    Q_EMIT sigSystemBusLost();
+}
+
 // After one time-out the system daemon counts as unresponsive: an upgrade
 // list then ends at once instead of holding the loop again, until the daemon
 // answers the call sent here, sends a notice or changes owner.
-void AppstoreDaemonInterface::storeTimedOut()
+void AppstoreDaemonInterface::storeTimedOut(const char *read)
 {
     m_storeUnresponsive = true;
-    qCWarning(logMain) << "System daemon does not answer, upgrade list dropped";
+    qCWarning(logMain).noquote() << "System daemon does not answer" << read << "in time, upgrade list dropped";
     probeStore();
 }
 
@@ -251,11 +268,8 @@ void AppstoreDaemonInterface::watchNotificationServer()
     m_noticeHold->setSingleShot(true);
     connect(m_noticeHold, &QTimer::timeout, this, [this] {
         Guard guard([] { trimHeapSoon(); });
-        // No answer in time: the names go out with nothing any server could
-        // read as markup. A late answer still counts for later notices.
-        m_capabilities = Capabilities::Known;
-        m_bodyMarkup = BodyMarkup::Unknown;
-        releaseNotices();
+        // A late answer still counts for later notices.
+        sendHeldNotices();
     });
     auto *watcher = new QDBusServiceWatcher(kNotifyService, QDBusConnection::sessionBus(),
                                             QDBusServiceWatcher::WatchForOwnerChange, this);
@@ -306,6 +320,17 @@ void AppstoreDaemonInterface::sendNotice(std::function<void()> send)
         askNotificationCapabilities();
     if (!m_noticeHold->isActive())
         m_noticeHold->start(kCapabilitiesWaitMs);
+}
+
+// No answer in time, or the service stops: the names go out with nothing
+// any server could read as markup. Nothing waits for the server here.
+void AppstoreDaemonInterface::sendHeldNotices()
+{
+    if (m_heldNotices.empty())
+        return;
+    m_capabilities = Capabilities::Known;
+    m_bodyMarkup = BodyMarkup::Unknown;
+    releaseNotices();
 }
 
 void AppstoreDaemonInterface::releaseNotices()
@@ -560,24 +585,24 @@ void AppstoreDaemonInterface::slotLocalAppsUpgradeNotify(const QStringList &info
         return;
     }
 
-    // Both reads share one budget, so that a hung system daemon holds the
-    // loop (and a pending SIGTERM) for one time-out, not two. A read that
-    // runs out of time leaves nothing known: no notice, no date written, and
-    // the next list tries again. Only an answer, an error reply included,
+    // Each read has its own bound: a slow daemon that answers both is heard.
+    // A hung one still holds the loop (and a pending SIGTERM) for one bound
+    // only, since the date is not asked after the flag read timed out. A read
+    // that runs out of time leaves nothing known: no notice, no date written,
+    // and the next list tries again. Only an answer, an error reply included,
     // lets the notice go on.
-    const QDeadlineTimer budget(kBlockingCallTimeoutMs);
     bool timedOut = false;
     const bool checking = getLocalUpgradeCheckStatus(kBlockingCallTimeoutMs, &timedOut);
     if (timedOut) {
-        storeTimedOut();
+        storeTimedOut("LocalUpgradeCheckStatus");
         return;
     }
     if (checking)
         return;
 
-    const QString stored = readNotifyTime(int(budget.remainingTime()), &timedOut);
+    const QString stored = readNotifyTime(kBlockingCallTimeoutMs, &timedOut);
     if (timedOut) {
-        storeTimedOut();
+        storeTimedOut("GetConfigByNodeName upgradeNoticeTime");
         return;
     }
     const QDate lastNotice = QDate::fromString(stored, kDateFormat);
@@ -596,12 +621,14 @@ void AppstoreDaemonInterface::slotLocalAppsUpgradeNotify(const QStringList &info
     if (notNotify.isValid() && notNotify.toBool())
         return;
 
+    // The day is stored when the notice goes out, which may be after the
+    // server's answer; this process holds the day from here on.
     sendNotice([this, names] {
         callNotify(QObject::tr("App Updates are available"), upgradeNoticeBody(namesForBody(names, m_bodyMarkup)),
                    kUpdatePageUrl, kNoticeSourceId);
+        writeNotifyTime();
     });
     m_noticeShownDate = today;
-    writeNotifyTime();
 }
 
 QString AppstoreDaemonInterface::readNotifyTime(int timeoutMs, bool *timedOut)

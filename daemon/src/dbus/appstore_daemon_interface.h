@@ -60,6 +60,15 @@ public:
     void writeNotifyTime();
     bool getLocalUpgradeCheckStatus(int timeoutMs = kBlockingCallTimeoutMs, bool *timedOut = nullptr);
 
+    // Sends at once the notices that wait for the notification server's
+    // answer, as when the wait runs out. For the stop of the service.
+    void sendHeldNotices();
+
+Q_SIGNALS:
+    // The system bus connection is gone for good (its bus daemon stopped or
+    // restarted): the bus library never opens it again in this process.
+    void sigSystemBusLost();
+
 private Q_SLOTS:
     void slotGSettingsValueChanged(const QByteArray &schemaId, const QByteArray &path, const QString &key,
                                    const QVariant &value);
@@ -69,6 +78,7 @@ private Q_SLOTS:
                              const int &progress, const QString &statusMsg);
     void slotSystemProxyEnvironmentChanged();
     void slotUserChanged(const QString &userName);
+    void slotSystemBusDisconnected();
 
 private:
     void initConnections();
@@ -78,7 +88,7 @@ private:
     bool takeCurrentUser(const QDBusMessage &reply);
     void bringUpSystemSide();
     void watchSystemDaemon();
-    void storeTimedOut();
+    void storeTimedOut(const char *read);
     void probeStore();
     void watchNotificationServer();
     void askNotificationCapabilities();

@@ -32,12 +32,14 @@ bool DBusInterface::registerDBus()
     if (bus.isConnected() && !exported)
         return false;
     if (!bus.registerService(kServiceName)) {
-        // A name that is merely taken is not a bus error; say who has it then.
-        QString reason = bus.lastError().message();
-        if (reason.isEmpty() && bus.isConnected() && bus.interface())
-            reason = QStringLiteral("name already owned by %1")
-                         .arg(bus.interface()->serviceOwner(kServiceName).value());
-        qCCritical(logMain).noquote() << "Register D-Bus service failed:" << reason;
+        qCCritical(logMain).noquote() << "Register D-Bus service failed:" << bus.lastError().message();
+        // A name that is merely taken is no bus error, so the line above
+        // gives no cause: say who has the name, on a line of its own.
+        if (bus.isConnected() && bus.interface()) {
+            const QString owner = bus.interface()->serviceOwner(kServiceName).value();
+            if (!owner.isEmpty())
+                qCWarning(logMain) << "Session bus name" << kServiceName << "is owned by" << owner;
+        }
         if (exported)
             bus.unregisterObject(kObjectPath);
         return false;

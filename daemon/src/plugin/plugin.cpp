@@ -152,6 +152,10 @@ __attribute__((visibility("default"))) int NSMRegister(const char *name, void *d
 
 __attribute__((visibility("default"))) int NSMUnRegister()
 {
+    // The service is only scheduled for deletion: what it holds for the
+    // notification server's answer goes out now, while it is whole.
+    if (g_appstoreDaemon)
+        g_appstoreDaemon->sendHeldNotices();
     releaseDBusInterface();
     release(g_appstoreDaemon);
     release(g_translator);

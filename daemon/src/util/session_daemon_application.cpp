@@ -108,7 +108,12 @@ SessionDaemonApplication::SessionDaemonApplication(int &argc, char **argv)
     // with status 0, not kill it.
     installSignalHandlers();
 
-    AppstoreDaemonInterface::instance();
+    AppstoreDaemonInterface *const service = AppstoreDaemonInterface::instance();
+    connect(service, &AppstoreDaemonInterface::sigSystemBusLost, this, [this] {
+        qCWarning(logMain).nospace() << "System bus lost, exit with status " << kSystemBusLostStatus
+                                     << " to be started again";
+        exit(kSystemBusLostStatus);
+    });
 
     // Without its session the daemon has nothing left to serve. Qt reports the
     // loss only through this local signal, which needs the string-based connect.
@@ -119,6 +124,9 @@ SessionDaemonApplication::SessionDaemonApplication(int &argc, char **argv)
 
 SessionDaemonApplication::~SessionDaemonApplication()
 {
+    // The loop has ended: what waits for the notification server goes out
+    // now, before the buses are settled.
+    AppstoreDaemonInterface::instance()->sendHeldNotices();
     settleBusReplies();
     AppstoreDaemonInterface::instance()->deleteLater();
 }
