@@ -13,7 +13,7 @@ import time
 import unittest
 
 from orvane_testlib import (DaemonTestCase, FaultPeer, FAULT_PEER, NOTIFY_NAME, SYSTEM_DAEMON_NAME,
-                            SYSTEM_DAEMON_PATH, SYSTEM_DAEMON_IFACE, SANITIZED, TMPDIR, name_has_owner, rss_kib,
+                            SYSTEM_DAEMON_PATH, SYSTEM_DAEMON_IFACE, SANITIZED, TMPDIR, WAIT, name_has_owner, rss_kib,
                             wait_until)
 
 ME = pwd.getpwuid(os.getuid()).pw_name
@@ -117,8 +117,10 @@ class FloodTest(FloodTestCase):
 
         expected, figures, peak = self.flood(10000, 10)
         self.assertIsNone(self.daemon.proc.poll(), 'daemon died in the flood:\n' + self.daemon.text())
-        latency = self.probe(2)
-        self.assertIsNotNone(latency, 'probe after the flood not handled within 2 s')
+        # Handled after the queue the flood left (the time is a figure, not a
+        # verdict: the benchmark measures latency).
+        latency = self.probe(WAIT)
+        self.assertIsNotNone(latency, 'probe after the flood not handled within %d s' % WAIT)
 
         # Every notice for this user arrives (the daemon may still be working
         # through its queue), and nothing else does.
