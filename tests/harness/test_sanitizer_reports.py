@@ -19,6 +19,8 @@ class SanitizerReportTest(unittest.TestCase):
          '"$PLANT" 1 >/dev/null 2>&1 & wait; exit 0', True),
         ('ignores the status of a process with undefined behaviour',
          '"$PLANT" 1 >/dev/null 2>&1; exit 0', True),
+        ('keeps the standard error of a process it started without the sanitizer options',
+         'env -i "$PLANT" 1 >"$ORVANE_TEST_TMPDIR/plant.log" 2>&1; exit 0', True),
         ('runs the same process without undefined behaviour',
          '"$PLANT" 0 >/dev/null 2>&1 & wait; exit 0', False),
     ]
