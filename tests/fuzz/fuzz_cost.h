@@ -67,12 +67,40 @@ size_t fuzzAllocatedByQt(Step &&step)
     return bytes;
 }
 
+namespace fuzzcost {
+// One function per step of the cost ratio: each is code of its own to the
+// fuzzer's coverage, so reaching a step no input reached before counts as
+// new coverage.
+inline volatile int lastStep = 0;
+template<int Step>
+__attribute__((noinline)) void reached()
+{
+    lastStep = Step;
+}
+template<int... Steps>
+void reach(int step, std::integer_sequence<int, Steps...>)
+{
+    ((step == Steps ? reached<Steps>() : void()), ...);
+}
+} // namespace fuzzcost
+
 // The bound of a reader's memory: ten times its share, plus room for the
 // fixed cost of the values it keeps. Its share is what Qt's own parse of the
-// same text allocates, or twice the text's size (the text held once as Qt
-// text) where Qt gives up on it early.
+// same text allocates (about twelve bytes per byte of a small object), or,
+// where Qt gives up on the text early, sixteen bytes per byte of text: what a
+// reader that looks at the whole text may keep of it (a record per key of
+// three bytes, in a vector that grows by doubling).
+//
+// The ratio to the share, in quarter steps, is also made coverage: an input
+// that costs the reader more per byte than any before is kept, and the fuzzer
+// climbs towards a text whose cost grows faster than its length, which it
+// would otherwise only meet by chance past the bound.
 inline bool fuzzWithinShare(size_t own, size_t qt, size_t textSize)
 {
     constexpr size_t kFixed = 16 * 1024;
-    return own <= 10 * std::max(qt, 2 * textSize) + kFixed;
+    constexpr int kSteps = 48;
+    const size_t share = std::max(qt, 16 * textSize);
+    const size_t ratio = share == 0 ? 0 : 4 * own / share;
+    fuzzcost::reach(int(std::min<size_t>(ratio, kSteps - 1)), std::make_integer_sequence<int, kSteps>());
+    return own <= 10 * share + kFixed;
 }
