@@ -2,13 +2,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // What a reader of peer text costs in memory beside Qt's own parse of the same
-// text: the bytes each allocates, counted by the sanitizer runtime's
-// allocation hooks. A reader whose memory grows faster than its text (a
-// repeated key renamed to a name as long as the longest key, say) breaks the
-// bound on an input of a few KiB already, long before it takes the process
-// down, and whatever the machine's load. Without a sanitizer runtime (the
-// replay programs of the ordinary build) nothing is counted and the bound
-// holds trivially.
+// text: the peak of the bytes each holds at once, counted by the sanitizer
+// runtime's allocation hooks. A reader whose memory grows faster than its
+// text (a repeated key renamed to a name as long as the longest key, say)
+// breaks the bound on an input of a few KiB already, long before it takes the
+// process down, and whatever the machine's load. Without a sanitizer runtime
+// (the replay programs of the ordinary build) nothing is counted and the
+// bound holds trivially.
 #pragma once
 
 #include <algorithm>
@@ -19,49 +19,62 @@
 extern "C" {
 int __sanitizer_install_malloc_and_free_hooks(void (*mallocHook)(const volatile void *, size_t),
                                               void (*freeHook)(const volatile void *)) __attribute__((weak));
+size_t __sanitizer_get_allocated_size(const volatile void *pointer) __attribute__((weak));
 void __lsan_disable() __attribute__((weak));
 void __lsan_enable() __attribute__((weak));
 }
 
 namespace fuzzcost {
-inline std::atomic<size_t> allocated{0};
+// The bytes held, and the most held since the last reset. The targets parse
+// on one thread; the hooks run on every thread and stay cheap.
+inline std::atomic<long long> held{0};
+inline std::atomic<long long> peak{0};
 inline void onMalloc(const volatile void *, size_t size)
 {
-    allocated.fetch_add(size, std::memory_order_relaxed);
+    const long long now = held.fetch_add(static_cast<long long>(size), std::memory_order_relaxed)
+        + static_cast<long long>(size);
+    if (now > peak.load(std::memory_order_relaxed))
+        peak.store(now, std::memory_order_relaxed);
 }
-inline void onFree(const volatile void *)
+inline void onFree(const volatile void *pointer)
 {
+    // Called before the block is given back, while its size is known.
+    held.fetch_sub(static_cast<long long>(__sanitizer_get_allocated_size(pointer)), std::memory_order_relaxed);
 }
 inline bool installed()
 {
     static const bool hooks = __sanitizer_install_malloc_and_free_hooks != nullptr
+        && __sanitizer_get_allocated_size != nullptr
         && __sanitizer_install_malloc_and_free_hooks(onMalloc, onFree) != 0;
     return hooks;
 }
 } // namespace fuzzcost
 
-// Bytes allocated while step runs (0 when nothing can be counted).
+// The most bytes held at once while step runs, beyond what was held before
+// (0 when nothing can be counted).
 template<typename Step>
-size_t fuzzAllocatedBy(Step &&step)
+size_t fuzzPeakOf(Step &&step)
 {
     if (!fuzzcost::installed()) {
         std::forward<Step>(step)();
         return 0;
     }
-    const size_t before = fuzzcost::allocated.load(std::memory_order_relaxed);
+    const long long before = fuzzcost::held.load(std::memory_order_relaxed);
+    fuzzcost::peak.store(before, std::memory_order_relaxed);
     std::forward<Step>(step)();
-    return fuzzcost::allocated.load(std::memory_order_relaxed) - before;
+    const long long most = fuzzcost::peak.load(std::memory_order_relaxed) - before;
+    return most > 0 ? static_cast<size_t>(most) : 0;
 }
 
-// Bytes allocated by Qt's own parse, run by step. Qt 5.15.8 loses a dropped
-// value of a repeated key for good (the daemon's reader guards against it):
-// that loss is Qt's, not a leak of the target, and is not reported.
+// The peak of Qt's own parse, run by step. Qt 5.15.8 loses a dropped value of
+// a repeated key for good (the daemon's reader guards against it): that loss
+// is Qt's, not a leak of the target, and is not reported.
 template<typename Step>
-size_t fuzzAllocatedByQt(Step &&step)
+size_t fuzzPeakOfQt(Step &&step)
 {
     if (__lsan_disable != nullptr)
         __lsan_disable();
-    const size_t bytes = fuzzAllocatedBy(std::forward<Step>(step));
+    const size_t bytes = fuzzPeakOf(std::forward<Step>(step));
     if (__lsan_enable != nullptr)
         __lsan_enable();
     return bytes;
@@ -84,12 +97,11 @@ void reach(int step, std::integer_sequence<int, Steps...>)
 }
 } // namespace fuzzcost
 
-// The bound of a reader's memory: ten times its share, plus room for the
-// fixed cost of the values it keeps. Its share is what Qt's own parse of the
-// same text allocates (about twelve bytes per byte of a small object), or,
-// where Qt gives up on the text early, sixteen bytes per byte of text: what a
-// reader that looks at the whole text may keep of it (a record per key of
-// three bytes, in a vector that grows by doubling).
+// The bound of a reader's peak memory: ten times its share, plus room for the
+// fixed cost of the values it keeps. Its share is the peak of Qt's own parse
+// of the same text, or, where Qt gives up on the text early, sixteen bytes per
+// byte of text: what a reader that looks at the whole text may hold of it (a
+// record per key of three bytes, in a vector that grows by doubling).
 //
 // The ratio to the share, in quarter steps, is also made coverage: an input
 // that costs the reader more per byte than any before is kept, and the fuzzer

@@ -16,9 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray answer = fuzzBytes(data, size);
     // Qt's own parse first: what it sets up once is not counted against the reader.
-    const size_t qt = fuzzAllocatedByQt([&] { QJsonDocument::fromJson(answer); });
+    const size_t qt = fuzzPeakOfQt([&] { QJsonDocument::fromJson(answer); });
     CurrentUserAnswer user;
-    const size_t own = fuzzAllocatedBy([&] { user = parseCurrentUser(answer); });
+    const size_t own = fuzzPeakOf([&] { user = parseCurrentUser(answer); });
     FUZZ_CHECK(fuzzWithinShare(own, qt, size));
 
     QString line;

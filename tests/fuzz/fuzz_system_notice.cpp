@@ -18,9 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString payload = QString::fromUtf8(fuzzBytes(data, size));
     // Qt's own parse first: what it sets up once is not counted against the reader.
-    const size_t qt = fuzzAllocatedByQt([&] { QJsonDocument::fromJson(payload.toUtf8()); });
+    const size_t qt = fuzzPeakOfQt([&] { QJsonDocument::fromJson(payload.toUtf8()); });
     std::optional<_System_Notification_Data> notice;
-    const size_t own = fuzzAllocatedBy([&] { notice = systemNoticeFor(payload, kSessionUser); });
+    const size_t own = fuzzPeakOf([&] { notice = systemNoticeFor(payload, kSessionUser); });
     FUZZ_CHECK(fuzzWithinShare(own, qt, size));
     if (!notice)
         return 0;

@@ -32,12 +32,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // Qt's own parse of each entry first: what it sets up once is not counted
     // against the reader.
-    const size_t qt = fuzzAllocatedByQt([&] {
+    const size_t qt = fuzzPeakOfQt([&] {
         for (const QString &info : std::as_const(infos))
             QJsonDocument::fromJson(info.toUtf8());
     });
     QStringList kept;
-    const size_t own = fuzzAllocatedBy([&] { kept = upgradeNoticeNames(infos, isWayland, ignored); });
+    const size_t own = fuzzPeakOf([&] { kept = upgradeNoticeNames(infos, isWayland, ignored); });
     FUZZ_CHECK(fuzzWithinShare(own, qt, size));
     const QStringList names = namesForBody(kept, markup);
     if (names.isEmpty())
