@@ -103,7 +103,7 @@ class FloodTestCase(DaemonTestCase):
 
 class FloodTest(FloodTestCase):
     def test_mixed_flood(self):
-        self.assertIsNotNone(self.probe(10), 'first notice not shown')
+        self.assertIsNotNone(self.probe(WAIT), 'first notice not shown')
         self.settle()
         started = rss_kib(self.daemon.pid)
         # A short burst first: what the first one allocates for good (the bus
@@ -111,7 +111,7 @@ class FloodTest(FloodTestCase):
         # memory the flood should give back.
         expected, _, _ = self.flood(10000, 1, tag='warm-up')
         wait_until(lambda: set(expected) <= set(self.shown()), 60, 'every notice of the warm-up burst')
-        self.assertIsNotNone(self.probe(30), 'notice after the warm-up burst not shown')
+        self.assertIsNotNone(self.probe(WAIT), 'notice after the warm-up burst not shown')
         self.settle()
         before = rss_kib(self.daemon.pid)
 
@@ -156,7 +156,7 @@ class DeafnessTest(FloodTestCase):
     the pile is gone, the daemon must read its system bus connection again.'''
 
     def burst(self, situation, *extra):
-        self.assertIsNotNone(self.probe(10), 'first notice not shown')
+        self.assertIsNotNone(self.probe(WAIT), 'first notice not shown')
         expect = os.path.join(TMPDIR, 'expect-burst')
         start = time.monotonic()
         # The bus holds the emitter back once the daemon's queue is full: the
@@ -189,7 +189,7 @@ class DeafnessTest(FloodTestCase):
             samples.append(cpu_ticks(self.daemon.pid))
             return samples[-1] - samples[-2] <= 5
         wait_until(idle, 180, 'the daemon to work through its queue')
-        latency = self.probe(30)
+        latency = self.probe(WAIT)
         print('large payloads (5000/s, 60000 bytes each)%s: %s; %d notices shown; RSS at the end %d KiB; '
               'probe after the pile: %s' % (situation, figures, len(self.shown()), rss_kib(self.daemon.pid),
                                             'handled in %.3f s' % latency if latency is not None else 'never handled'),
