@@ -13,7 +13,7 @@ import time
 import unittest
 
 from orvane_testlib import (DaemonTestCase, FaultPeer, FAULT_PEER, NOTIFY_NAME, SYSTEM_DAEMON_NAME,
-                            SYSTEM_DAEMON_PATH, SYSTEM_DAEMON_IFACE, SANITIZED, TMPDIR, name_has_owner, rss_kib,
+                            SYSTEM_DAEMON_PATH, SYSTEM_DAEMON_IFACE, SANITIZED, TMPDIR, WAIT, name_has_owner, rss_kib,
                             wait_until)
 
 ME = pwd.getpwuid(os.getuid()).pw_name
@@ -103,7 +103,7 @@ class FloodTestCase(DaemonTestCase):
 
 class FloodTest(FloodTestCase):
     def test_mixed_flood(self):
-        self.assertIsNotNone(self.probe(10), 'first notice not shown')
+        self.assertIsNotNone(self.probe(WAIT), 'first notice not shown')
         self.settle()
         started = rss_kib(self.daemon.pid)
         # A short burst first: what the first one allocates for good (the bus
@@ -111,14 +111,16 @@ class FloodTest(FloodTestCase):
         # memory the flood should give back.
         expected, _, _ = self.flood(10000, 1, tag='warm-up')
         wait_until(lambda: set(expected) <= set(self.shown()), 60, 'every notice of the warm-up burst')
-        self.assertIsNotNone(self.probe(30), 'notice after the warm-up burst not shown')
+        self.assertIsNotNone(self.probe(WAIT), 'notice after the warm-up burst not shown')
         self.settle()
         before = rss_kib(self.daemon.pid)
 
         expected, figures, peak = self.flood(10000, 10)
         self.assertIsNone(self.daemon.proc.poll(), 'daemon died in the flood:\n' + self.daemon.text())
-        latency = self.probe(2)
-        self.assertIsNotNone(latency, 'probe after the flood not handled within 2 s')
+        # Handled after the queue the flood left (the time is a figure, not a
+        # verdict: the benchmark measures latency).
+        latency = self.probe(WAIT)
+        self.assertIsNotNone(latency, 'probe after the flood not handled within %d s' % WAIT)
 
         # Every notice for this user arrives (the daemon may still be working
         # through its queue), and nothing else does.
@@ -154,7 +156,7 @@ class DeafnessTest(FloodTestCase):
     the pile is gone, the daemon must read its system bus connection again.'''
 
     def burst(self, situation, *extra):
-        self.assertIsNotNone(self.probe(10), 'first notice not shown')
+        self.assertIsNotNone(self.probe(WAIT), 'first notice not shown')
         expect = os.path.join(TMPDIR, 'expect-burst')
         start = time.monotonic()
         # The bus holds the emitter back once the daemon's queue is full: the
@@ -187,7 +189,7 @@ class DeafnessTest(FloodTestCase):
             samples.append(cpu_ticks(self.daemon.pid))
             return samples[-1] - samples[-2] <= 5
         wait_until(idle, 180, 'the daemon to work through its queue')
-        latency = self.probe(30)
+        latency = self.probe(WAIT)
         print('large payloads (5000/s, 60000 bytes each)%s: %s; %d notices shown; RSS at the end %d KiB; '
               'probe after the pile: %s' % (situation, figures, len(self.shown()), rss_kib(self.daemon.pid),
                                             'handled in %.3f s' % latency if latency is not None else 'never handled'),

@@ -24,9 +24,13 @@ from orvane_testlib import (DaemonTestCase, FaultPeer, NO_PROXY_TEXT, NOTIFY_NAM
 ME = pwd.getpwuid(os.getuid()).pw_name
 PROXY = 'com.orvane.wrap.gnome.system.proxy'
 # A hung peer costs the daemon one bounded wait per blocking call (about 2 s);
-# these leave room for a loaded machine and stay far below the bus's 25 s.
-START_BOUND = 10.0
-EVENT_BOUND = 8.0
+# waiting on it unbounded costs the bus's 25 s call time-out, or for ever.
+# These tell the two apart with room for a sanitized build on a busy machine;
+# the times themselves are printed, not judged.
+START_BOUND = 15.0
+EVENT_BOUND = 15.0
+# A SIGTERM is honoured well inside the session unit's TimeoutStopSec (15 s).
+STOP_BOUND = 10.0
 
 
 def notice(app):
@@ -140,8 +144,10 @@ class SystemDaemonFaultTest(PeerFaultTestCase):
         print('system daemon hung, five upgrade lists: SIGTERM honoured after %.3f s; the store was sent %d Get '
               'calls' % (took, len(hung.calls('Get'))), flush=True)
         self.assertEqual(status, 0)
-        self.assertLess(took, 3.5, 'each upgrade list waited on a store that had already failed to answer')
-        self.assertLessEqual(len(hung.calls('Get')), 2, hung.calls())
+        # Waiting on each list would have asked the store five times.
+        self.assertLessEqual(len(hung.calls('Get')), 2, 'each upgrade list waited on a store that had already '
+                             'failed to answer: %s' % hung.calls())
+        self.assertLess(took, STOP_BOUND, 'SIGTERM held behind the upgrade lists')
         self.assertEqual(hung.calls('GetConfigByNodeName'), [])
         self.assertEqual(hung.calls('SetConfigByNodeName'), [])
 
@@ -198,18 +204,18 @@ class StoppedSystemBusFaultTest(PeerFaultTestCase):
         wait_until(lambda: daemon.proc.poll() is not None or name_has_owner(self.session_bus, SESSION_NAME),
                    60, 'daemon to own its name')
         answered = None
-        while answered is None and time.monotonic() - start < 6:
+        while answered is None and time.monotonic() - start < EVENT_BOUND:
             try:
-                answered = answers_within(self.session_bus, 6)
+                answered = answers_within(self.session_bus, EVENT_BOUND)
             except dbus.exceptions.DBusException as e:
                 if e.get_dbus_name() != 'org.freedesktop.DBus.Error.UnknownObject':
                     raise
                 time.sleep(0.02)
         took = time.monotonic() - start
         print('system bus stopped: Instance answered %s' % ('after %.3f s' % took if answered is not None
-                                                           else 'not within 6 s'), flush=True)
+                                                           else 'not within %d s' % EVENT_BOUND), flush=True)
         self.assertIsNotNone(answered, 'the daemon answered nothing while the system bus hung')
-        self.assertLess(took, 3.0)
+        self.assertLess(took, EVENT_BOUND)
         return daemon
 
     def test_signal_while_the_system_bus_hangs(self):
@@ -219,7 +225,7 @@ class StoppedSystemBusFaultTest(PeerFaultTestCase):
         took = time.monotonic() - start
         print('system bus stopped: SIGTERM gave status %s after %.3f s' % (status, took), flush=True)
         self.assertEqual(status, 0)
-        self.assertLess(took, 2.0)
+        self.assertLess(took, STOP_BOUND)
 
     def test_system_side_comes_up_when_the_bus_answers(self):
         daemon = self.launch_on_stopped_bus()
@@ -302,7 +308,7 @@ class NotificationServerFaultTest(PeerFaultTestCase):
         took = self.flood_of_notices(owner, 'unanswered')
         # Held while its capabilities go unanswered, then all sent, in order.
         start = time.monotonic()
-        hung.wait_calls('Notify', self.NOTICES, timeout=10)
+        hung.wait_calls('Notify', self.NOTICES)
         received = [c[1] for c in hung.calls('Notify')]
         print('notification server hung: %d notices handled in %.3f s, all %d Notify calls reached it %.3f s later'
               % (self.NOTICES, took, len(received), time.monotonic() - start), flush=True)

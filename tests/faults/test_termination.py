@@ -1,9 +1,10 @@
 # SPDX-FileCopyrightText: 2026 Orvane
 # SPDX-License-Identifier: GPL-3.0-or-later
 
-'''SIGINT and SIGTERM end the program in order, with status 0 within 3 s,
-whatever it is doing: idle (100 runs), in a flood of system notices, or
-waiting in a blocking call on a system daemon that never answers.
+'''SIGINT and SIGTERM end the program in order, with status 0 well inside
+the session unit's TimeoutStopSec (15 s), whatever it is doing: idle (100
+runs), in a flood of system notices, or waiting in a blocking call on a
+system daemon that never answers.
 
 The signal goes out at fixed points of each situation: its window is cut into
 cells and each cell gets SIGINT and SIGTERM once, at a point drawn inside the
@@ -21,12 +22,14 @@ import time
 import unittest
 
 from orvane_testlib import (DaemonTestCase, FaultPeer, FAULT_PEER, SESSION_NAME, SYSTEM_DAEMON_NAME,
-                            SYSTEM_DAEMON_PATH, SYSTEM_DAEMON_IFACE, SANITIZED, name_has_owner, wait_until)
+                            SYSTEM_DAEMON_PATH, SYSTEM_DAEMON_IFACE, name_has_owner, wait_until)
 
 ME = pwd.getpwuid(os.getuid()).pw_name
 RUNS = os.environ.get('ORVANE_SIGNAL_RUNS')
 SEED = int(os.environ.get('ORVANE_STRESS_SEED') or random.SystemRandom().randrange(1 << 32))
-BOUND = 6.0 if SANITIZED else 3.0
+# Well inside the unit's TimeoutStopSec=15s, also for a sanitized build on a
+# busy machine; the median and the longest exit are printed as figures.
+BOUND = 10.0
 # A hung daemon costs a run its whole wait: stop early rather than time out.
 MAX_FAILURES = 5
 

@@ -14,7 +14,7 @@ import unittest
 import xml.etree.ElementTree as ET
 
 from orvane_testlib import (DaemonTestCase, FaultPeer, SESSION_NAME, SYSTEM_DAEMON_NAME, SYSTEM_DAEMON_PATH,
-                            SYSTEM_DAEMON_IFACE, TMPDIR, DAEMON, needs, HARNESS_DIR, wait_until, name_has_owner,
+                            SYSTEM_DAEMON_IFACE, TMPDIR, DAEMON, WAIT, needs, HARNESS_DIR, wait_until, name_has_owner,
                             wait_for_daemon)
 
 import dbus.bus
@@ -172,7 +172,7 @@ class SessionEndTest(DaemonTestCase):
 
         bus_daemon.terminate()
         bus_daemon.wait(10)
-        status = wait_until(lambda: daemon.proc.poll() is not None and (daemon.proc.returncode,), 10,
+        status = wait_until(lambda: daemon.proc.poll() is not None and (daemon.proc.returncode,), WAIT,
                             'the program to leave; log:\n' + daemon.text())[0]
         self.assertEqual(status, 0, daemon.text())
         warnings = daemon.lines(r'\[Warning\]')
@@ -197,7 +197,7 @@ class SessionEndTest(DaemonTestCase):
 
         bus_daemon.terminate()
         bus_daemon.wait(10)
-        status = wait_until(lambda: daemon.proc.poll() is not None and (daemon.proc.returncode,), 10,
+        status = wait_until(lambda: daemon.proc.poll() is not None and (daemon.proc.returncode,), WAIT,
                             'the program to leave; log:\n' + daemon.text())[0]
         # Not 0 and not 255: the unit's Restart=on-failure starts a new
         # process, which connects to the new bus.
@@ -439,18 +439,18 @@ class ConsoleTest(DaemonTestCase):
         state = tempfile.mkdtemp(dir=TMPDIR, prefix='gone-reader-')
         proc, reader = self.start_on_pipe(state, kind)
         os.close(reader)
-        self.instance_calls(3, 10)
+        self.instance_calls(3, WAIT)
         wait_until(lambda: len(self.file_lines(state, STARTED)) == 3, message='three lines in the file')
         self.assertIsNone(proc.poll(), 'the program died of its console')
         proc.send_signal(signal.SIGTERM)
-        self.assertEqual(proc.wait(10), 0)
+        self.assertEqual(proc.wait(WAIT), 0)
         self.assertEqual(len(self.file_lines(state, 'SIGNAL 15 recv, exit')), 1)
 
     def check_nobody_reads(self, kind):
         calls = 600  # far beyond what a pipe holds
         state = tempfile.mkdtemp(dir=TMPDIR, prefix='unread-console-')
         proc, reader = self.start_on_pipe(state, kind)
-        self.instance_calls(calls, 5)
+        self.instance_calls(calls, WAIT)
         wait_until(lambda: len(self.file_lines(state, STARTED)) == calls, message='every line in the file')
         # The collector comes back: what was dropped is counted before the
         # next line.
@@ -462,9 +462,9 @@ class ConsoleTest(DaemonTestCase):
             except BlockingIOError:
                 break
             console += chunk
-        self.instance_calls(1, 5)
+        self.instance_calls(1, WAIT)
         proc.send_signal(signal.SIGTERM)
-        self.assertEqual(proc.wait(5), 0)
+        self.assertEqual(proc.wait(WAIT), 0)
         os.set_blocking(reader, True)
         with os.fdopen(reader, 'rb') as f:
             console += f.read()

@@ -16,6 +16,10 @@
 #include <QtTest>
 
 namespace {
+// How long a test waits for something it expects to happen: an assert of
+// behaviour, not of speed, so generous enough for a sanitized build on a busy
+// 2-core machine.
+constexpr int kWaitMs = 30000;
 const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 } // namespace
@@ -43,7 +47,7 @@ void NotifySenderTest::initTestCase()
                    {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--template"),
                     QStringLiteral("notification_daemon")});
     QVERIFY(m_server.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(QDBusConnection::sessionBus().interface()->isServiceRegistered(kService), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(QDBusConnection::sessionBus().interface()->isServiceRegistered(kService), kWaitMs);
 }
 
 void NotifySenderTest::cleanupTestCase()
@@ -97,7 +101,7 @@ void NotifySenderTest::sendsEightValuesInOrder()
                                    .call();
     QDBusPendingCallWatcher watcher(pending);
     QSignalSpy finished(&watcher, &QDBusPendingCallWatcher::finished);
-    QVERIFY(finished.wait(5000));
+    QVERIFY(finished.wait(kWaitMs));
     QVERIFY2(!pending.isError(), qPrintable(pending.error().message()));
 
     const QList<QVariantList> calls = notifyCalls();
@@ -124,11 +128,11 @@ void NotifySenderTest::noServerIsNotFatal()
 {
     m_server.terminate();
     QVERIFY(m_server.waitForFinished());
-    QTRY_VERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(kService));
+    QTRY_VERIFY_WITH_TIMEOUT(!QDBusConnection::sessionBus().interface()->isServiceRegistered(kService), kWaitMs);
     QDBusPendingCall pending = Nuvix::Core::NUtil::NNotifySender(QStringLiteral("Nobody listens")).call();
     QDBusPendingCallWatcher watcher(pending);
     QSignalSpy finished(&watcher, &QDBusPendingCallWatcher::finished);
-    QVERIFY(finished.wait(5000));
+    QVERIFY(finished.wait(kWaitMs));
     QVERIFY(pending.isError());
 }
 

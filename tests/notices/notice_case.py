@@ -10,7 +10,7 @@ import time
 
 import dbus
 
-from orvane_testlib import DaemonTestCase, wait_until, SYSTEM_DAEMON_IFACE, SYSTEM_DAEMON_NAME, SYSTEM_DAEMON_PATH
+from orvane_testlib import DaemonTestCase, WAIT, wait_until, SYSTEM_DAEMON_IFACE, SYSTEM_DAEMON_NAME, SYSTEM_DAEMON_PATH
 
 # The daemon takes its login name from the C library, as this does.
 USER = pwd.getpwuid(os.getuid()).pw_name
@@ -76,7 +76,7 @@ class NoticeTestCase(DaemonTestCase):
     def notify_calls(self):
         return self.notifications.calls('Notify')
 
-    def control(self, timeout=10.0):
+    def control(self, timeout=WAIT):
         '''Sends a notice that must be shown and waits for it: the daemon handles
         the system daemon's signals in order, so whatever an earlier signal was
         going to show has been sent by then. Returns the calls before it.'''

@@ -24,6 +24,11 @@
 
 namespace {
 
+// How long a test waits for something it expects to happen: an assert of
+// behaviour, not of speed, so generous enough for a sanitized build on a busy
+// 2-core machine.
+constexpr int kWaitMs = 30000;
+
 const QString kAppId = QStringLiteral("orvane-app-store");
 const QString kApps = QStringLiteral("/opt/apps");
 
@@ -333,7 +338,7 @@ void InstallProgressTest::installProgress()
         script = scriptOf(QStringLiteral("good"));
     }
     m_expectedStarts << QStringList{QStringLiteral("-c"), script + QStringLiteral(" -c")};
-    QTRY_COMPARE(startedBash().size(), m_expectedStarts.size());
+    QTRY_COMPARE_WITH_TIMEOUT(startedBash().size(), m_expectedStarts.size(), kWaitMs);
     QCOMPARE(startedBash(), m_expectedStarts);
 }
 
@@ -350,7 +355,7 @@ void InstallProgressTest::appsDirectoryWritable()
     // Proof of absence, as above.
     QVERIFY(invoke(kAppId, good, 1, 1, 1, briefInfo(good)));
     m_expectedStarts << QStringList{QStringLiteral("-c"), scriptOf(good) + QStringLiteral(" -c")};
-    QTRY_COMPARE(startedBash().size(), m_expectedStarts.size());
+    QTRY_COMPARE_WITH_TIMEOUT(startedBash().size(), m_expectedStarts.size(), kWaitMs);
     QCOMPARE(startedBash(), m_expectedStarts);
 }
 

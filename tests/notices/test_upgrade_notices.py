@@ -327,7 +327,9 @@ class BodyMarkupTest(NoticeTestCase):
                                  pkg_op_call('"last" installed successfully', 'package-install-succeed')])
         self.assertEqual(asked_at_start, 0)
         self.assertEqual(len(self.notifications.calls('GetCapabilities')), 1)
-        self.assertLess(took, 4.0)
+        # Held for the server's answer or a bounded 2 s, never for the bus's
+        # 25 s call time-out; the time itself is printed above.
+        self.assertLess(took, 15.0)
         self.assertEqual(daemon.stop(), 0)
 
     def test_names_escaped_only_for_a_markup_server(self):

@@ -14,6 +14,11 @@
 #include <QVariant>
 #include <QVariantMap>
 
+// How long a test waits for something it expects to happen: an assert of
+// behaviour, not of speed, so generous enough for a sanitized build on a busy
+// 2-core machine.
+constexpr int kWaitMs = 30000;
+
 class QGSettings;
 
 class ProxySettingsStore : public QObject

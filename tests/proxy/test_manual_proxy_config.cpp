@@ -164,13 +164,13 @@ void ManualProxyConfigTest::reenablingAuthenticationRestoresCredentials()
     QSignalSpy spy(&config, &ManualProxyConfig::sigManualProxyConfigChanged);
 
     m_store->setProtocol(HTTP, QStringLiteral("useAuthentication"), false);
-    QTRY_COMPARE(spy.count(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, kWaitMs);
     QVERIFY(config.isValid());
     QCOMPARE(config.networkProxy().user(), QString());
     QCOMPARE(config.networkProxy().password(), QString());
 
     m_store->setProtocol(HTTP, QStringLiteral("useAuthentication"), true);
-    QTRY_COMPARE(spy.count(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 2, kWaitMs);
     QCOMPARE(spy.at(1).at(0).value<ManualProxyType>(), HTTP);
     QVERIFY(config.isValid());
     QCOMPARE(config.networkProxy().user(), QStringLiteral("alice"));
@@ -229,7 +229,7 @@ void ManualProxyConfigTest::emissions()
     QSignalSpy spy(&config, &ManualProxyConfig::sigManualProxyConfigChanged);
 
     m_store->setProtocol(HTTP, key, value);
-    QTRY_COMPARE(spy.count(), emissions);
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), emissions, kWaitMs);
     settleSettings();
     QCOMPARE(spy.count(), emissions);
     QCOMPARE(config.isValid(), valid);

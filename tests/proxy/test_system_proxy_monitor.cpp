@@ -188,7 +188,7 @@ void SystemProxyMonitorTest::modeSwitch()
     QSignalSpy spy(monitor, &SystemProxyMonitor::sigEnvironmentChanged);
 
     m_store->setMain(kMode, toMode);
-    QTRY_COMPARE(spy.count(), emissions);
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), emissions, kWaitMs);
     settleSettings();
     QCOMPARE(spy.count(), emissions);
     COMPARE_ENVIRONMENT(monitor, expected);
@@ -209,7 +209,7 @@ void SystemProxyMonitorTest::unrecognisedModeFreezesEnvironment()
     QSignalSpy spy(monitor, &SystemProxyMonitor::sigEnvironmentChanged);
 
     m_store->setMain(kMode, QStringLiteral("pac+manual"));
-    QTRY_COMPARE(spy.count(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, kWaitMs);
     COMPARE_ENVIRONMENT(monitor, manual);
 
     m_store->setManualProxy(HTTP, QStringLiteral("other.example"), 8080);
@@ -219,7 +219,7 @@ void SystemProxyMonitorTest::unrecognisedModeFreezesEnvironment()
     COMPARE_ENVIRONMENT(monitor, manual);
 
     m_store->setMain(kMode, QStringLiteral("manual"));
-    QTRY_COMPARE(spy.count(), 6);
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 6, kWaitMs);
     COMPARE_ENVIRONMENT(monitor,
                         (QStringList{"http_proxy=http://other.example:8080", "SOCKS_SERVER=socks5://socks.example:1080",
                                      "all_proxy=socks5://socks.example:1080", kDefaultNoProxy}));
@@ -257,7 +257,7 @@ void SystemProxyMonitorTest::invalidConfigurationRemovesVariables()
     QSignalSpy spy(monitor, &SystemProxyMonitor::sigEnvironmentChanged);
 
     m_store->setProtocol(type, key, value);
-    QTRY_COMPARE(spy.count(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, kWaitMs);
     for (const QString &name : removed) {
         expected.erase(std::remove_if(expected.begin(), expected.end(),
                                       [&name](const QString &variable) { return variable.startsWith(name + '='); }),
@@ -328,7 +328,7 @@ void SystemProxyMonitorTest::emissions()
         m_store->setMain(key, value);
     else
         m_store->setProtocol(ManualProxyType(schema), key, value);
-    QTRY_COMPARE(spy.count(), emissions);
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), emissions, kWaitMs);
     settleSettings();
     QCOMPARE(spy.count(), emissions);
 }
@@ -352,8 +352,8 @@ void SystemProxyMonitorTest::followsAnotherProcess()
         QCOMPARE(process.exitCode(), 0);
     }
 
-    QTRY_COMPARE(processProxyVariables(),
-                 (QStringList{"https_proxy=http://secure.example:3129", "no_proxy=localhost"}));
+    QTRY_COMPARE_WITH_TIMEOUT(processProxyVariables(),
+                              (QStringList{"https_proxy=http://secure.example:3129", "no_proxy=localhost"}), kWaitMs);
     QCOMPARE(snapshotProxyVariables(monitor->getEnvironment()), processProxyVariables());
 }
 
@@ -411,7 +411,7 @@ void SystemProxyMonitorTest::hostsAndBypassList()
     {
         const WarningCapture capture;
         m_store->setMain(kMode, QStringLiteral("manual"));
-        QTRY_COMPARE(spy.count(), 5);
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 5, kWaitMs);
         QCOMPARE(capture.warnings(), warnings);
     }
     COMPARE_ENVIRONMENT(monitor, expected);
@@ -452,7 +452,7 @@ void SystemProxyMonitorTest::autoconfigUrlBounded()
     {
         const WarningCapture capture;
         m_store->setMain(kMode, QStringLiteral("auto"));
-        QTRY_COMPARE(spy.count(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, kWaitMs);
         COMPARE_ENVIRONMENT(monitor, expected);
         QCOMPARE(capture.warnings().size(), warnings);
     }
