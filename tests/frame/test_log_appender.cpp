@@ -121,6 +121,13 @@ void LogAppenderTest::keepsEachMessageOnOneSafeLine_data()
     QTest::newRow("bidirectional overrides and isolates")
         << QString::fromUtf8("\u202atxt.\u202eexe\u202c \u2066a\u2067b\u2068c\u2069 \u202b\u202d") << false
         << QByteArray(R"(\u202Atxt.\u202Eexe\u202C \u2066a\u2067b\u2068c\u2069 \u202B\u202D)");
+    QTest::newRow("first and last C1 control") << QString::fromUtf8("a\u0080b\u009fc\u00a0d") << false
+                                               << QByteArray(R"(a\u0080b\u009Fc)")
+            + "\xc2\xa0"
+              "d";
+    QTest::newRow("neighbours of the separators and bidirectional controls stay")
+        << QString::fromUtf8("\u2027\u202f\u206a\u2065") << false
+        << QString::fromUtf8("\u2027\u202f\u206a\u2065").toUtf8();
     QTest::newRow("other text stays") << QStringLiteral("Grüße ✓ [x] \"q\" \u200f\u2065") << false
                                       << QString::fromUtf8("Grüße ✓ [x] \"q\" \u200f\u2065").toUtf8();
 }
@@ -154,6 +161,15 @@ void LogAppenderTest::boundsTheMessage_data()
     QTest::newRow("no character split") << QByteArray("ääää") << 3 << QByteArray("ä [cut: 6 bytes]");
     QTest::newRow("no escape split") << QByteArray("a\n\n") << 4 << QByteArray(R"(a\n [cut: 1 bytes])");
     QTest::newRow("cut after a kept backslash") << QByteArray(R"(a\")") << 2 << QByteArray(R"(a\ [cut: 1 bytes])");
+    QTest::newRow("escape ending at the bound") << QByteArray("a\n") << 3 << QByteArray(R"(a\n)");
+    QTest::newRow("character ending at the bound") << QByteArray("a\xc3\xa4") << 3 << QByteArray("a\xc3\xa4");
+    QTest::newRow("\\u escape ending at the bound")
+        << QString::fromUtf8("a\u0085").toUtf8() << 7 << QByteArray(R"(a\u0085)");
+    QTest::newRow("four-byte character kept whole")
+        << QByteArray("a\xf0\x9f\x98\x80") << 4 << QByteArray("a [cut: 4 bytes]");
+    QTest::newRow("four-byte character ending at the bound") << QByteArray("a\xf0\x9f\x98\x80"
+                                                                           "b")
+                                                             << 5 << QByteArray("a\xf0\x9f\x98\x80 [cut: 1 bytes]");
     QTest::newRow("no \\u escape split") << QString::fromUtf8("a\u2028").toUtf8() << 4
                                          << QByteArray("a [cut: 3 bytes]");
     QTest::newRow("broken UTF-8 passes bytewise") << QByteArray("\xe4x\xff") << 10 << QByteArray("\xe4x\xff");
