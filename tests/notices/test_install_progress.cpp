@@ -2,9 +2,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // slotInstallProgress invoked by name, as its outside caller does: which
-// completed installs start the package's bottle script, how, and what is logged.
-// Runs with /opt/apps grafted onto a directory of the test's own, and with a
-// recording stand-in for bash first on PATH.
+// completed installs start the package's bottle script, how (detached: the
+// script runs on in a session of its own, and nothing is left to reap), and
+// what is logged. Runs with /opt/apps grafted onto a directory of the test's
+// own, and with a recording stand-in for bash first on PATH.
 #include "dbus/appstore_daemon_interface.h"
 #include "logrules/log_text.h"
 
@@ -14,7 +15,10 @@
 #include <QJsonObject>
 #include <QtTest>
 
+#include <cerrno>
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -51,13 +55,13 @@ QString scriptOf(const QString &package)
     return QStringLiteral("/opt/apps/%1/files/run.sh").arg(package);
 }
 
-bool writeScript(const QString &path)
+bool writeScript(const QString &path, const QByteArray &text = "#!/bin/sh\nexit 0\n")
 {
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    file.write("#!/bin/sh\nexit 0\n");
+    file.write(text);
     file.close();
     return file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
@@ -95,9 +99,11 @@ private:
     bool invoke(const QString &id, const QString &package, int state, int total, int progress,
                 const QString &statusMsg);
     QList<QStringList> startedBash() const;
+    QList<QList<qint64>> startedProcesses() const;
 
     QObject *m_daemon = nullptr;
     QString m_record;
+    QString m_processes;
     QString m_trapName;
     QList<QStringList> m_expectedStarts;
 };
@@ -109,14 +115,23 @@ void InstallProgressTest::initTestCase()
     // Fails unless the test runs inside the graft: never write the real /opt/apps.
     QVERIFY2(QFileInfo(kApps).isDir() && QDir(kApps).isEmpty(), "/opt/apps is not the test's own");
 
-    // bash's stand-in appends one line per start: its arguments, each ended by US.
+    // bash's stand-in appends one line per start: its arguments, each ended by
+    // US; and to another file its process id, parent and session. Then it runs
+    // the command, a script and its argument, as bash would (in the same
+    // process, as the command is a simple one).
     const QString bin = tmp + QStringLiteral("/bin");
     m_record = tmp + QStringLiteral("/bash-starts");
+    m_processes = tmp + QStringLiteral("/bash-processes");
     QVERIFY(QDir().mkpath(bin));
     QFile fake(bin + QStringLiteral("/bash"));
     QVERIFY(fake.open(QIODevice::WriteOnly));
-    fake.write(
-        QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$(printf '%s\\037' \"$@\")\" >> '%1'\n").arg(m_record).toUtf8());
+    fake.write(QStringLiteral("#!/bin/sh\n"
+                              "set -- \"$@\" $(cat /proc/$$/stat)\n"
+                              "echo \"$$ $6 $8\" >> '%2'\n"
+                              "printf '%s\\n' \"$(printf '%s\\037' \"$1\" \"$2\")\" >> '%1'\n"
+                              "exec $2\n")
+                   .arg(m_record, m_processes)
+                   .toUtf8());
     fake.close();
     QVERIFY(fake.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     qputenv("PATH", bin.toUtf8() + ':' + qgetenv("PATH"));
@@ -130,6 +145,10 @@ void InstallProgressTest::initTestCase()
     QVERIFY(QFileInfo::exists(scriptOf(QStringLiteral("good/../good"))));
     // A directory where the script should be is no script.
     QVERIFY(QDir().mkpath(scriptOf(QStringLiteral("hollow"))));
+    // A file where the package's directory should be holds no script.
+    QVERIFY(QFile(kApps + QStringLiteral("/flat")).open(QIODevice::WriteOnly));
+    // A script that runs on long after the install.
+    QVERIFY(writeScript(scriptOf(QStringLiteral("lasting")), "#!/bin/sh\nexec sleep 20\n"));
 
     // Trees another user could change between the check and the start, or
     // that run something else than root's own script.
@@ -170,6 +189,23 @@ bool InstallProgressTest::invoke(const QString &id, const QString &package, int 
     return QMetaObject::invokeMethod(m_daemon, "slotInstallProgress", Q_ARG(QString, id), Q_ARG(QString, package),
                                      Q_ARG(int, state), Q_ARG(int, total), Q_ARG(int, progress),
                                      Q_ARG(QString, statusMsg));
+}
+
+// Process id, parent and session of each start, in order.
+QList<QList<qint64>> InstallProgressTest::startedProcesses() const
+{
+    QList<QList<qint64>> processes;
+    QFile file(m_processes);
+    if (!file.open(QIODevice::ReadOnly))
+        return processes;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        QList<qint64> ids;
+        for (const QByteArray &id : line.split(' '))
+            ids << id.toLongLong();
+        if (ids.size() == 3)
+            processes << ids;
+    }
+    return processes;
 }
 
 QList<QStringList> InstallProgressTest::startedBash() const
@@ -231,6 +267,16 @@ void InstallProgressTest::installProgress_data()
                                               QStringLiteral(
                                                   R"(W "Package absent run.sh not found, skip creating bottle")")}
                                << "";
+
+    const QString flat = QStringLiteral("flat");
+    QTest::newRow("file instead of the package directory")
+        << kAppId << flat << 1 << 100 << 100 << briefInfo(flat)
+        << QStringList{debugLine(flat, 1), QStringLiteral(R"(W "Package flat run.sh not found, skip creating bottle")")}
+        << "";
+    // The install is answered while the script runs on.
+    const QString lasting = QStringLiteral("lasting");
+    QTest::newRow("script that runs on") << kAppId << lasting << 1 << 100 << 100 << briefInfo(lasting)
+                                         << QStringList{debugLine(lasting, 1)} << scriptOf(lasting);
 
     const QString hollow = QStringLiteral("hollow");
     QTest::newRow("directory instead of a script")
@@ -307,6 +353,25 @@ void InstallProgressTest::installProgress()
     m_expectedStarts << QStringList{QStringLiteral("-c"), script + QStringLiteral(" -c")};
     QTRY_COMPARE(startedBash().size(), m_expectedStarts.size());
     QCOMPARE(startedBash(), m_expectedStarts);
+
+    // Detached: the script is no child of the daemon and runs in a session of
+    // its own, and nothing of its start is left for the daemon to reap.
+    QTRY_COMPARE(startedProcesses().size(), m_expectedStarts.size());
+    const QList<qint64> started = startedProcesses().constLast();
+    QVERIFY(started.at(1) != ::getpid());
+    QVERIFY(started.at(2) != ::getsid(0));
+    QCOMPARE(::waitpid(-1, nullptr, WNOHANG), pid_t(-1));
+    QCOMPARE(errno, ECHILD);
+    if (package == QLatin1String("lasting")) {
+        // Still running, not ended and waiting to be reaped, after the install
+        // was answered.
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(started.at(0)));
+        QVERIFY(stat.open(QIODevice::ReadOnly));
+        const QByteArray fields = stat.readAll();
+        const int state = fields.lastIndexOf(") ") + 2;
+        QVERIFY2(state > 1 && state < fields.size() && fields.at(state) != 'Z', fields.constData());
+        QCOMPARE(::kill(pid_t(started.at(0)), SIGTERM), 0);
+    }
 }
 
 void InstallProgressTest::appsDirectoryWritable()
