@@ -227,6 +227,21 @@ class StoppedSystemBusFaultTest(PeerFaultTestCase):
         self.assertEqual(status, 0)
         self.assertLess(took, STOP_BOUND)
 
+    def test_no_bus_to_wait_for(self):
+        # Nothing that could answer later: the daemon goes on at once, without
+        # a word about waiting for the bus.
+        refusing = os.path.join(TMPDIR, 'unheard-socket')
+        unheard = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.addCleanup(unheard.close)
+        unheard.bind(refusing)  # bound, never listening: connections are refused
+        for case, address in (('no socket at the path', 'unix:path=' + os.path.join(TMPDIR, 'no-such-socket')),
+                              ('a socket nobody listens on', 'unix:path=' + refusing)):
+            with self.subTest(case):
+                daemon = self.start_daemon(env=self.daemon_env(DBUS_SYSTEM_BUS_ADDRESS=address), timeout=60)
+                self.assertIsNotNone(answers_within(self.session_bus, EVENT_BOUND))
+                self.assertEqual(daemon.stop(), 0, daemon.text())
+                self.assertEqual(daemon.lines('System bus does not answer'), [], daemon.text())
+
     def test_system_side_comes_up_when_the_bus_answers(self):
         daemon = self.launch_on_stopped_bus()
         self.bus_proc.send_signal(signal.SIGCONT)

@@ -4,7 +4,9 @@
 // The stand-in toolkit's appenders behind the program's log handler: place,
 // modes, line format and rotation of the file; what reaches the console, and
 // its form when the console is the journal; the escaping and cutting that the
-// handler does before any appender sees a message.
+// handler does before any appender sees a message, also of one an appender
+// hands back to it; the line written from a signal handler, its form and
+// its time stamp.
 #include "logrules/log_text.h"
 #include "util/log_handler.h"
 
@@ -19,11 +21,54 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <ctime>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 Q_LOGGING_CATEGORY(logTest, "org.test.appender")
+
+namespace {
+
+// The wall clock of this process, moved by a number of seconds: the line a
+// signal handler writes reads the clock itself, at the moment of writing.
+long long g_clockShift = 0;
+
+using ClockGetTime = int (*)(clockid_t, struct timespec *);
+ClockGetTime realClockGetTime()
+{
+    static const auto real = reinterpret_cast<ClockGetTime>(::dlsym(RTLD_NEXT, "clock_gettime"));
+    return real;
+}
+
+qint64 shiftedMSecs()
+{
+    struct timespec now = {};
+    realClockGetTime()(CLOCK_REALTIME, &now);
+    return (qint64(now.tv_sec) + g_clockShift) * 1000 + now.tv_nsec / 1000000;
+}
+
+// An appender of a toolkit that hands each message on to the handler it
+// replaced once it has written it.
+QtMessageHandler g_replaced = nullptr;
+QStringList g_relayed;
+
+void relayingAppender(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    g_relayed << message;
+    g_replaced(type, context, message);
+}
+
+} // namespace
+
+extern "C" int clock_gettime(clockid_t clock, struct timespec *now)
+{
+    const int result = realClockGetTime()(clock, now);
+    if (result == 0 && clock == CLOCK_REALTIME)
+        now->tv_sec += g_clockShift;
+    return result;
+}
 
 class LogAppenderTest : public QObject
 {
@@ -38,6 +83,9 @@ private Q_SLOTS:
     void boundsTheMessage();
     void keepsCredentialsOutOfDBusDumps_data();
     void keepsCredentialsOutOfDBusDumps();
+    void messageHandedBack();
+    void signalSafeLineStamp_data();
+    void signalSafeLineStamp();
     void rotatesPastFourMiB();
     void readsJournalStream_data();
     void readsJournalStream();
@@ -47,13 +95,18 @@ private Q_SLOTS:
 
 private:
     QByteArray fileTail(qint64 from) const;
+    static QByteArray writtenSignalSafeLine(const SignalSafeLine &line, const QString &capture);
 
+    QtMessageHandler m_appenders = nullptr;
     QString m_dir;
     QString m_file;
 };
 
 void LogAppenderTest::initTestCase()
 {
+    // A zone without daylight saving time whose offset has minutes.
+    qputenv("TZ", "Asia/Kathmandu");
+    ::tzset();
     const QString state = qEnvironmentVariable("ORVANE_TEST_TMPDIR") + QStringLiteral("/appender-state");
     qputenv("XDG_STATE_HOME", QFile::encodeName(state));
     QCoreApplication::setOrganizationName(QStringLiteral("orvane"));
@@ -63,6 +116,8 @@ void LogAppenderTest::initTestCase()
     QVERIFY(!QFileInfo::exists(m_dir));
     // File only: the console would be flooded by the rotation test.
     Nuvix::Core::NLogManager::registerFileAppender();
+    m_appenders = qInstallMessageHandler(nullptr);
+    qInstallMessageHandler(m_appenders);
     installLogHandler();
 }
 
@@ -121,6 +176,13 @@ void LogAppenderTest::keepsEachMessageOnOneSafeLine_data()
     QTest::newRow("bidirectional overrides and isolates")
         << QString::fromUtf8("\u202atxt.\u202eexe\u202c \u2066a\u2067b\u2068c\u2069 \u202b\u202d") << false
         << QByteArray(R"(\u202Atxt.\u202Eexe\u202C \u2066a\u2067b\u2068c\u2069 \u202B\u202D)");
+    QTest::newRow("first and last C1 control") << QString::fromUtf8("a\u0080b\u009fc\u00a0d") << false
+                                               << QByteArray(R"(a\u0080b\u009Fc)")
+            + "\xc2\xa0"
+              "d";
+    QTest::newRow("neighbours of the separators and bidirectional controls stay")
+        << QString::fromUtf8("\u2027\u202f\u206a\u2065") << false
+        << QString::fromUtf8("\u2027\u202f\u206a\u2065").toUtf8();
     QTest::newRow("other text stays") << QStringLiteral("Grüße ✓ [x] \"q\" \u200f\u2065") << false
                                       << QString::fromUtf8("Grüße ✓ [x] \"q\" \u200f\u2065").toUtf8();
 }
@@ -154,6 +216,15 @@ void LogAppenderTest::boundsTheMessage_data()
     QTest::newRow("no character split") << QByteArray("ääää") << 3 << QByteArray("ä [cut: 6 bytes]");
     QTest::newRow("no escape split") << QByteArray("a\n\n") << 4 << QByteArray(R"(a\n [cut: 1 bytes])");
     QTest::newRow("cut after a kept backslash") << QByteArray(R"(a\")") << 2 << QByteArray(R"(a\ [cut: 1 bytes])");
+    QTest::newRow("escape ending at the bound") << QByteArray("a\n") << 3 << QByteArray(R"(a\n)");
+    QTest::newRow("character ending at the bound") << QByteArray("a\xc3\xa4") << 3 << QByteArray("a\xc3\xa4");
+    QTest::newRow("\\u escape ending at the bound")
+        << QString::fromUtf8("a\u0085").toUtf8() << 7 << QByteArray(R"(a\u0085)");
+    QTest::newRow("four-byte character kept whole")
+        << QByteArray("a\xf0\x9f\x98\x80") << 4 << QByteArray("a [cut: 4 bytes]");
+    QTest::newRow("four-byte character ending at the bound") << QByteArray("a\xf0\x9f\x98\x80"
+                                                                           "b")
+                                                             << 5 << QByteArray("a\xf0\x9f\x98\x80 [cut: 1 bytes]");
     QTest::newRow("no \\u escape split") << QString::fromUtf8("a\u2028").toUtf8() << 4
                                          << QByteArray("a [cut: 3 bytes]");
     QTest::newRow("broken UTF-8 passes bytewise") << QByteArray("\xe4x\xff") << 10 << QByteArray("\xe4x\xff");
@@ -202,6 +273,85 @@ void LogAppenderTest::keepsCredentialsOutOfDBusDumps()
     QFETCH(QString, message);
     QFETCH(QString, handedOn);
     QCOMPARE(logMessageText(QtMsgType(type), category.constData(), message), handedOn);
+}
+
+void LogAppenderTest::messageHandedBack()
+{
+    // The toolkit's handler goes in front of the program's, and the program's
+    // in front of it again, as at the start of the program.
+    g_replaced = qInstallMessageHandler(relayingAppender);
+    installLogHandler();
+    g_relayed.clear();
+    const qint64 before = QFileInfo(m_file).size();
+    qCWarning(logTest).noquote() << "handed on\x1b[2J";
+    qInstallMessageHandler(m_appenders);
+    installLogHandler();
+
+    // The appender saw the message once, made safe, and it reached the file
+    // once, through the handler that was there first.
+    QCOMPARE(g_relayed, QStringList{QStringLiteral(R"(handed on\x1B[2J)")});
+    const QByteArray added = fileTail(before);
+    QCOMPARE(added.count('\n'), 1);
+    QVERIFY2(added.endsWith(R"(] handed on\x1B[2J)"
+                            "\n"),
+             added.constData());
+}
+
+QByteArray LogAppenderTest::writtenSignalSafeLine(const SignalSafeLine &line, const QString &capture)
+{
+    const int captureFd = ::open(QFile::encodeName(capture).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (captureFd < 0)
+        return QByteArray();
+    const int savedStderr = ::dup(STDERR_FILENO);
+    ::dup2(captureFd, STDERR_FILENO);
+    ::close(captureFd);
+    writeSignalSafeLine(line);
+    ::dup2(savedStderr, STDERR_FILENO);
+    ::close(savedStderr);
+    QFile file(capture);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void LogAppenderTest::signalSafeLineStamp_data()
+{
+    // The local time of the zone at which the clock is set.
+    QTest::addColumn<QString>("clock");
+
+    QTest::newRow("now") << QString();
+    QTest::newRow("a leap day") << "2028-02-29 12:00:00";
+    QTest::newRow("the day after a leap day") << "2028-03-01 00:00:05";
+    QTest::newRow("a new year here while the old one goes on in UTC") << "2027-01-01 00:10:00";
+    QTest::newRow("no leap day in a century year") << "2100-03-01 00:10:00";
+    QTest::newRow("a leap day in a year divisible by 400") << "2000-02-29 23:59:50";
+    QTest::newRow("the last day of a year") << "2031-12-31 23:00:00";
+}
+
+void LogAppenderTest::signalSafeLineStamp()
+{
+    QFETCH(QString, clock);
+
+    // Formatted long before it is written, as the line of abort() is.
+    qunsetenv("JOURNAL_STREAM");
+    SignalSafeLine line;
+    const QMessageLogContext context("file.cpp", 12, "void f()", "org.test.appender");
+    prepareSignalSafeLine(&line, QtDebugMsg, context, QStringLiteral("abort line"));
+
+    const QString format = QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz");
+    if (!clock.isEmpty()) {
+        const QDateTime at = QDateTime::fromString(clock, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        QVERIFY(at.isValid());
+        g_clockShift = at.toSecsSinceEpoch() - shiftedMSecs() / 1000;
+    }
+    const QString earliest = QDateTime::fromMSecsSinceEpoch(shiftedMSecs()).toString(format);
+    const QByteArray written = writtenSignalSafeLine(line, m_dir + QStringLiteral("/../signal-line"));
+    const QString latest = QDateTime::fromMSecsSinceEpoch(shiftedMSecs()).toString(format);
+    g_clockShift = 0;
+
+    QVERIFY2(written.endsWith(" [Debug] [org.test.appender] [file.cpp:12] [void f()] abort line\n"),
+             written.constData());
+    const QString stamp = QString::fromLatin1(written.left(format.size()));
+    QVERIFY2(earliest <= stamp && stamp <= latest, qPrintable(earliest + " " + stamp + " " + latest));
+    QVERIFY(clock.isEmpty() || stamp.startsWith(clock.left(10)));
 }
 
 void LogAppenderTest::rotatesPastFourMiB()
@@ -283,6 +433,7 @@ void LogAppenderTest::consoleLineForm_data()
     QTest::newRow("another file") << QStringLiteral("other") << stamped;
     QTest::newRow("unset") << QString() << stamped;
     QTest::newRow("garbage") << QStringLiteral("x") << stamped;
+    QTest::newRow("inode of standard error on another device") << QStringLiteral("another device") << stamped;
 }
 
 void LogAppenderTest::consoleLineForm()
@@ -297,11 +448,15 @@ void LogAppenderTest::consoleLineForm()
     const int captureFd = ::open(QFile::encodeName(capture).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     QVERIFY(captureFd >= 0);
     struct stat st = {};
-    QCOMPARE(::stat(QFile::encodeName(stream == QLatin1String("stderr") ? capture : other).constData(), &st), 0);
+    const bool ofStderr = stream == QLatin1String("stderr") || stream == QLatin1String("another device");
+    QCOMPARE(::stat(QFile::encodeName(ofStderr ? capture : other).constData(), &st), 0);
     if (stream.isNull())
         qunsetenv("JOURNAL_STREAM");
     else if (stream == QLatin1String("x"))
         qputenv("JOURNAL_STREAM", "x");
+    else if (stream == QLatin1String("another device"))
+        qputenv("JOURNAL_STREAM",
+                QByteArray::number(quint64(st.st_dev) + 1) + ':' + QByteArray::number(quint64(st.st_ino)));
     else
         qputenv("JOURNAL_STREAM",
                 QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino)));
@@ -315,6 +470,11 @@ void LogAppenderTest::consoleLineForm()
     qCDebug(logTest) << "debug line";
     qCWarning(logTest).noquote() << "warning line\x1b[31m";
     qCCritical(logTest) << "critical line";
+    // The line a signal handler writes takes the same form.
+    SignalSafeLine signalLine;
+    const QMessageLogContext context("file.cpp", 12, "void f()", "org.test.appender");
+    prepareSignalSafeLine(&signalLine, QtDebugMsg, context, QStringLiteral("signal line"));
+    writeSignalSafeLine(signalLine);
     ::dup2(savedStderr, STDERR_FILENO);
     ::close(savedStderr);
     qunsetenv("JOURNAL_STREAM");
@@ -322,14 +482,16 @@ void LogAppenderTest::consoleLineForm()
     QFile file(capture);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = file.readAll().split('\n');
-    QCOMPARE(lines.size(), 4);
-    const char *levels[] = {"7", "4", "3"};
-    for (int i = 0; i < 3; ++i) {
+    QCOMPARE(lines.size(), 5);
+    const char *levels[] = {"7", "4", "3", "7"};
+    for (int i = 0; i < 4; ++i) {
         const QByteArray pattern = QByteArray(expected).replace("LEVEL", levels[i]);
         QVERIFY2(QRegularExpression(QString::fromLatin1(pattern)).match(QString::fromUtf8(lines.at(i))).hasMatch(),
                  lines.at(i).constData());
     }
     QVERIFY2(lines.at(1).endsWith(R"(] warning line\x1B[31m)"), lines.at(1).constData());
+    QVERIFY2(lines.at(3).endsWith("[Debug] [org.test.appender] [file.cpp:12] [void f()] signal line"),
+             lines.at(3).constData());
     // The file's form never changes.
     const QByteArray added = fileTail(fileBefore);
     QVERIFY2(

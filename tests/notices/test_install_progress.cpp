@@ -2,9 +2,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // slotInstallProgress invoked by name, as its outside caller does: which
-// completed installs start the package's bottle script, how, and what is logged.
-// Runs with /opt/apps grafted onto a directory of the test's own, and with a
-// recording stand-in for bash first on PATH.
+// completed installs start the package's bottle script, how (detached: the
+// script runs on in a session of its own, and nothing is left to reap), and
+// what is logged. Runs with /opt/apps grafted onto a directory of the test's
+// own, and with a recording stand-in for bash first on PATH.
 #include "dbus/appstore_daemon_interface.h"
 #include "logrules/log_text.h"
 #include "util/bottle_script.h"
@@ -19,7 +20,10 @@
 #include <QJsonObject>
 #include <QtTest>
 
+#include <cerrno>
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -61,13 +65,13 @@ QString scriptOf(const QString &package)
     return QStringLiteral("/opt/apps/%1/files/run.sh").arg(package);
 }
 
-bool writeScript(const QString &path)
+bool writeScript(const QString &path, const QByteArray &text = "#!/bin/sh\nexit 0\n")
 {
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    file.write("#!/bin/sh\nexit 0\n");
+    file.write(text);
     file.close();
     return file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
@@ -126,9 +130,12 @@ private:
     bool invoke(const QString &id, const QString &package, int state, int total, int progress,
                 const QString &statusMsg);
     QList<QStringList> startedBash() const;
+    QList<QList<qint64>> startedProcesses() const;
 
     QObject *m_daemon = nullptr;
     QString m_record;
+    QString m_processes;
+    QString m_lastingEnded;
     QString m_trapName;
     QList<QStringList> m_expectedStarts;
 };
@@ -140,16 +147,24 @@ void InstallProgressTest::initTestCase()
     // Fails unless the test runs inside the graft: never write the real /opt/apps.
     QVERIFY2(QFileInfo(kApps).isDir() && QDir(kApps).isEmpty(), "/opt/apps is not the test's own");
 
-    // bash's stand-in appends one line per start: its arguments, each ended by US.
+    // bash's stand-in appends one line per start: its arguments, each ended by
+    // US; and to another file its process id, parent and session. Then it runs
+    // the command, a script and its argument, as bash would (in the same
+    // process, as the command is a simple one).
     const QString bin = tmp + QStringLiteral("/bin");
     m_record = tmp + QStringLiteral("/bash-starts");
+    m_processes = tmp + QStringLiteral("/bash-processes");
     QVERIFY(QDir().mkpath(bin));
     QFile fake(bin + QStringLiteral("/bash"));
     QVERIFY(fake.open(QIODevice::WriteOnly));
-    fake.write(
-        QStringLiteral("#!/bin/sh\necho $$ >> '%1.pids'\nprintf '%s\\n' \"$(printf '%s\\037' \"$@\")\" >> '%1'\n")
-            .arg(m_record)
-            .toUtf8());
+    fake.write(QStringLiteral("#!/bin/sh\n"
+                              "echo $$ >> '%1.pids'\n"
+                              "set -- \"$@\" $(cat /proc/$$/stat)\n"
+                              "echo \"$$ $6 $8\" >> '%2'\n"
+                              "printf '%s\\n' \"$(printf '%s\\037' \"$1\" \"$2\")\" >> '%1'\n"
+                              "exec $2\n")
+                   .arg(m_record, m_processes)
+                   .toUtf8());
     fake.close();
     QVERIFY(fake.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     qputenv("PATH", bin.toUtf8() + ':' + qgetenv("PATH"));
@@ -163,6 +178,12 @@ void InstallProgressTest::initTestCase()
     QVERIFY(QFileInfo::exists(scriptOf(QStringLiteral("good/../good"))));
     // A directory where the script should be is no script.
     QVERIFY(QDir().mkpath(scriptOf(QStringLiteral("hollow"))));
+    // A file where the package's directory should be holds no script.
+    QVERIFY(QFile(kApps + QStringLiteral("/flat")).open(QIODevice::WriteOnly));
+    // A script that runs on long after the install.
+    m_lastingEnded = tmp + QStringLiteral("/lasting-ended");
+    QVERIFY(writeScript(scriptOf(QStringLiteral("lasting")),
+                        "#!/bin/sh\nsleep 20\ntouch '" + QFile::encodeName(m_lastingEnded) + "'\n"));
 
     // Trees another user could change between the check and the start, or
     // that run something else than root's own script.
@@ -203,6 +224,23 @@ bool InstallProgressTest::invoke(const QString &id, const QString &package, int 
     return QMetaObject::invokeMethod(m_daemon, "slotInstallProgress", Q_ARG(QString, id), Q_ARG(QString, package),
                                      Q_ARG(int, state), Q_ARG(int, total), Q_ARG(int, progress),
                                      Q_ARG(QString, statusMsg));
+}
+
+// Process id, parent and session of each start, in order.
+QList<QList<qint64>> InstallProgressTest::startedProcesses() const
+{
+    QList<QList<qint64>> processes;
+    QFile file(m_processes);
+    if (!file.open(QIODevice::ReadOnly))
+        return processes;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        QList<qint64> ids;
+        for (const QByteArray &id : line.split(' '))
+            ids << id.toLongLong();
+        if (ids.size() == 3)
+            processes << ids;
+    }
+    return processes;
 }
 
 QList<QStringList> InstallProgressTest::startedBash() const
@@ -264,6 +302,16 @@ void InstallProgressTest::installProgress_data()
                                               QStringLiteral(
                                                   R"(W "Package absent run.sh not found, skip creating bottle")")}
                                << "";
+
+    const QString flat = QStringLiteral("flat");
+    QTest::newRow("file instead of the package directory")
+        << kAppId << flat << 1 << 100 << 100 << briefInfo(flat)
+        << QStringList{debugLine(flat, 1), QStringLiteral(R"(W "Package flat run.sh not found, skip creating bottle")")}
+        << "";
+    // The install is answered while the script runs on.
+    const QString lasting = QStringLiteral("lasting");
+    QTest::newRow("script that runs on") << kAppId << lasting << 1 << 100 << 100 << briefInfo(lasting)
+                                         << QStringList{debugLine(lasting, 1)} << scriptOf(lasting);
 
     const QString hollow = QStringLiteral("hollow");
     QTest::newRow("directory instead of a script")
@@ -340,6 +388,20 @@ void InstallProgressTest::installProgress()
     m_expectedStarts << QStringList{QStringLiteral("-c"), script + QStringLiteral(" -c")};
     QTRY_COMPARE_WITH_TIMEOUT(startedBash().size(), m_expectedStarts.size(), kWaitMs);
     QCOMPARE(startedBash(), m_expectedStarts);
+
+    // Detached: the script is no child of the daemon and runs in a session of
+    // its own, and nothing of its start is left for the daemon to reap.
+    QTRY_COMPARE_WITH_TIMEOUT(startedProcesses().size(), m_expectedStarts.size(), kWaitMs);
+    const QList<qint64> started = startedProcesses().constLast();
+    QVERIFY(started.at(1) != ::getpid());
+    QVERIFY(started.at(2) != ::getsid(0));
+    QCOMPARE(::waitpid(-1, nullptr, WNOHANG), pid_t(-1));
+    QCOMPARE(errno, ECHILD);
+    if (package == QLatin1String("lasting")) {
+        // Not ended when the install was answered; its session is ended here.
+        QVERIFY(!QFileInfo::exists(m_lastingEnded));
+        QCOMPARE(::kill(-pid_t(started.at(2)), SIGTERM), 0);
+    }
 }
 
 void InstallProgressTest::appsDirectoryWritable()

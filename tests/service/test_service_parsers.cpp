@@ -140,6 +140,16 @@ void ServiceParsersTest::cutForLog_data()
     const QByteArray euro("\xe2\x82\xac");
     QTest::newRow("split character") << limit.left(kLogQuoteLimit - 1) + euro
                                      << marked(limit.left(kLogQuoteLimit - 1), kLogQuoteLimit + 2);
+    QTest::newRow("character ending at the limit") << limit.left(kLogQuoteLimit - 3) + euro + 'y'
+                                                   << marked(limit.left(kLogQuoteLimit - 3) + euro, kLogQuoteLimit + 1);
+    // A four-byte character may reach three bytes past the limit.
+    const QByteArray smiley("\xf0\x9f\x98\x80");
+    QTest::newRow("four-byte character, one byte past")
+        << limit.left(kLogQuoteLimit - 3) + smiley << marked(limit.left(kLogQuoteLimit - 3), kLogQuoteLimit + 1);
+    QTest::newRow("four-byte character, three bytes past")
+        << limit.left(kLogQuoteLimit - 1) + smiley << marked(limit.left(kLogQuoteLimit - 1), kLogQuoteLimit + 3);
+    // A hundred characters of the text form may already fill the limit.
+    QTest::newRow("101 three-byte characters") << euro.repeated(101) << marked(euro.repeated(100), 303);
     // Bytes that are no UTF-8 are cut where the limit falls.
     QTest::newRow("not UTF-8") << QByteArray(kLogQuoteLimit + 10, '\x80')
                                << marked(QByteArray(kLogQuoteLimit, '\x80'), kLogQuoteLimit + 10);
