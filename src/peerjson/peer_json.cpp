@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -129,17 +130,22 @@ private:
     char32_t m_low = 0; // the second half of a surrogate pair, still to come
 };
 
-// One member of an object: where its key, its value and the comma after it are.
+// One member of an object: where its key, its value and the comma after it
+// are. Kept small, as a text may hold one in every five bytes; offsets count
+// from the key's opening quote, text positions fit in 32 bits (checked).
 struct Member
 {
-    qsizetype object; // objects are numbered as they open
     qsizetype begin; // the key's opening quote
-    qsizetype keyEnd; // just after its closing quote
-    qsizetype value; // the first byte of the value
-    qsizetype end = -1; // just after the comma that ends the member; -1: none seen
+    qint32 keyEnd; // just after its closing quote
+    qint32 value; // the first byte of the value
+    qint32 end = -1; // just after the comma that ends the member; -1: none seen
+    qint32 object; // objects are numbered as they open
     uint hash; // of the unescaped key
     bool container; // the value is an array or an object
     bool separated; // exactly one ":" between key and value
+    bool shadowed = false;
+
+    qsizetype at(qint32 offset) const { return begin + offset; }
 };
 
 uint keyHash(const char *begin, const char *end)
@@ -154,8 +160,8 @@ uint keyHash(const char *begin, const char *end)
 
 int compareKeys(const char *data, const Member &a, const Member &b)
 {
-    KeyUnits left(data + a.begin + 1, data + a.keyEnd - 1);
-    KeyUnits right(data + b.begin + 1, data + b.keyEnd - 1);
+    KeyUnits left(data + a.begin + 1, data + a.at(a.keyEnd) - 1);
+    KeyUnits right(data + b.begin + 1, data + b.at(b.keyEnd) - 1);
     for (;;) {
         char32_t l = 0;
         char32_t r = 0;
@@ -179,13 +185,12 @@ struct Scan
     bool tooDeep = false;
 };
 
-// Of a run of members with one key, in text order, notes every member but the
+// Of a run of members with one key, in text order, marks every member but the
 // last as shadowed when any of them holds a container.
-void noteShadowed(std::vector<Member>::const_iterator first, std::vector<Member>::const_iterator last, Scan &scan)
+void markShadowed(std::vector<Member>::iterator first, std::vector<Member>::iterator last)
 {
-    const bool container = std::any_of(first, last, [](const Member &m) { return m.container; });
-    if (container)
-        scan.shadowed.insert(scan.shadowed.end(), first, last - 1);
+    if (std::any_of(first, last, [](const Member &m) { return m.container; }))
+        std::for_each(first, last - 1, [](Member &m) { m.shadowed = true; });
 }
 
 Scan scanMembers(const QByteArray &json)
@@ -201,6 +206,8 @@ Scan scanMembers(const QByteArray &json)
     // (memchr: QByteArray::indexOf of Qt 5 reads byte by byte.)
     const char *const data = json.constData();
     const qsizetype size = json.size();
+    if (size > std::numeric_limits<qint32>::max())
+        return scan; // more than fromJson of Qt 5 takes
     const auto *firstBrace = static_cast<const char *>(std::memchr(data, '{', size_t(size)));
     if (!std::memchr(data, '[', size_t(size))
         && (!firstBrace || !std::memchr(firstBrace + 1, '{', size_t(data + size - firstBrace - 1))))
@@ -229,7 +236,7 @@ Scan scanMembers(const QByteArray &json)
             continue;
         }
         if (pending) {
-            key.value = i;
+            key.value = qint32(i - key.begin);
             key.container = c == '{' || c == '[';
             key.separated = colons == 1;
             anyContainer = anyContainer || key.container;
@@ -245,7 +252,14 @@ Scan scanMembers(const QByteArray &json)
                 break; // unterminated
             if (!frames.empty() && frames.back().object >= 0 && frames.back().expectingKey) {
                 frames.back().expectingKey = false;
-                key = Member{frames.back().object, i, end + 1, -1, -1, keyHash(data + i + 1, data + end), false, false};
+                key = Member{i,
+                             qint32(end + 1 - i),
+                             -1,
+                             -1,
+                             qint32(frames.back().object),
+                             keyHash(data + i + 1, data + end),
+                             false,
+                             false};
                 pending = true;
                 colons = 0;
             }
@@ -261,8 +275,10 @@ Scan scanMembers(const QByteArray &json)
                 frames.pop_back();
         } else if (c == ',' && !frames.empty() && frames.back().object >= 0) {
             frames.back().expectingKey = true;
-            if (frames.back().member >= 0)
-                members[size_t(frames.back().member)].end = i + 1;
+            if (frames.back().member >= 0) {
+                Member &last = members[size_t(frames.back().member)];
+                last.end = qint32(i + 1 - last.begin);
+            }
             frames.back().member = -1;
         }
     }
@@ -294,14 +310,17 @@ Scan scanMembers(const QByteArray &json)
                 std::stable_sort(first, last, byKey);
             for (auto run = first; run != last;) {
                 const auto runEnd = std::upper_bound(run, last, *run, byKey);
-                noteShadowed(run, runEnd, scan);
+                markShadowed(run, runEnd);
                 run = runEnd;
             }
         }
         first = last;
     }
-    std::sort(scan.shadowed.begin(), scan.shadowed.end(),
-              [](const Member &a, const Member &b) { return a.begin < b.begin; });
+    // Kept in place: a second list would double what the scan holds.
+    members.erase(std::remove_if(members.begin(), members.end(), [](const Member &m) { return !m.shadowed; }),
+                  members.end());
+    std::sort(members.begin(), members.end(), [](const Member &a, const Member &b) { return a.begin < b.begin; });
+    scan.shadowed = std::move(members);
     return scan;
 }
 
@@ -313,7 +332,7 @@ void appendUncut(QByteArray &out, const QByteArray &text, qsizetype from, qsizet
 {
     while (next < cut.size() && cut[next].begin < to) {
         out.append(text.constData() + from, cut[next].begin - from);
-        from = cut[next].end;
+        from = cut[next].at(cut[next].end);
         next = skip[next];
     }
     out.append(text.constData() + from, to - from);
@@ -374,38 +393,43 @@ QJsonDocument peerJson(const QByteArray &text, QString *errorText)
 
     // The text is parsed with the shadowed members cut out of it, and what
     // was cut is parsed on its own so that text which does not parse still
-    // fails: their keys as an array of strings, their values (less what was
-    // cut from them in turn) as an array. Each byte of the text goes to one
-    // of the three, and none of them repeats a key over a container.
+    // fails: their keys as an array of strings, then their values (less what
+    // was cut from them in turn) as an array. Each byte of the text goes to
+    // one of the three, and none of them repeats a key over a container.
     std::vector<size_t> skip(cut.size());
     for (size_t i = cut.size(); i-- > 0;) {
         size_t next = i + 1;
-        while (next < cut.size() && cut[next].begin < cut[i].end)
+        while (next < cut.size() && cut[next].begin < cut[i].at(cut[i].end))
             next = skip[next];
         skip[i] = next;
     }
+    QJsonDocument document;
     {
-        QByteArray keys("[");
-        QByteArray values("[");
-        for (size_t i = 0; i < cut.size(); ++i) {
-            keys.append(text.constData() + cut[i].begin, cut[i].keyEnd - cut[i].begin).append(',');
-            appendUncut(values, text, cut[i].value, cut[i].end - 1, cut, skip, i + 1);
-            values.append(',');
-        }
-        keys[keys.size() - 1] = ']';
-        values[values.size() - 1] = ']';
-        for (const QByteArray *part : {&keys, &values}) {
-            QJsonDocument::fromJson(*part, &error);
-            if (error.error != QJsonParseError::NoError)
-                return fail();
-        }
+        QByteArray rest;
+        rest.reserve(text.size());
+        appendUncut(rest, text, 0, text.size(), cut, skip, 0);
+        document = QJsonDocument::fromJson(rest, &error);
     }
-    QByteArray rest;
-    rest.reserve(text.size());
-    appendUncut(rest, text, 0, text.size(), cut, skip, 0);
-    scan = Scan();
-    skip = {};
-    QJsonDocument document = QJsonDocument::fromJson(rest, &error);
+    // Where the rest fails, fromJson stops early: the cut part need not be read.
+    if (error.error != QJsonParseError::NoError)
+        return fail();
+    QByteArray keys("[");
+    for (const Member &member : cut)
+        keys.append(text.constData() + member.begin, member.keyEnd).append(',');
+    keys[keys.size() - 1] = ']';
+    QJsonDocument::fromJson(keys, &error);
+    keys = QByteArray();
+    if (error.error != QJsonParseError::NoError)
+        return fail();
+    QByteArray values("[");
+    for (size_t i = 0; i < cut.size(); ++i) {
+        appendUncut(values, text, cut[i].at(cut[i].value), cut[i].at(cut[i].end) - 1, cut, skip, i + 1);
+        values.append(',');
+    }
+    values[values.size() - 1] = ']';
+    QJsonDocument::fromJson(values, &error);
+    if (error.error != QJsonParseError::NoError)
+        return fail();
     if (errorText)
         *errorText = error.errorString();
     return document;
