@@ -45,14 +45,13 @@ std::optional<_System_Notification_Data> parseSystemNotification(const QString &
 AppBriefInfoResult parseAppBriefInfo(const QString &statusJson)
 {
     AppBriefInfoResult result;
-    if (statusJson.trimmed().isEmpty())
-        return result;
-
     if (isPeerTextTooLong(statusJson)) {
         result.parseFailed = true;
         result.parseError = peerTextTooLongError();
         return result;
     }
+    if (statusJson.trimmed().isEmpty())
+        return result;
     QString error;
     const QJsonDocument document = peerJson(statusJson.toUtf8(), &error);
     if (!document.isObject()) {

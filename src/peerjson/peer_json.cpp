@@ -177,14 +177,6 @@ int compareKeys(const char *data, const Member &a, const Member &b)
 // fromJson refuses text nested deeper than this (seen with 5.15.8).
 constexpr size_t kQtNestingLimit = 1024;
 
-struct Scan
-{
-    // The members whose array or object value fromJson would drop for a
-    // later value of the same key, in text order.
-    std::vector<Member> shadowed;
-    bool tooDeep = false;
-};
-
 // Of a run of members with one key, in text order, marks every member but the
 // last as shadowed when any of them holds a container.
 void markShadowed(std::vector<Member>::iterator first, std::vector<Member>::iterator last)
@@ -193,9 +185,10 @@ void markShadowed(std::vector<Member>::iterator first, std::vector<Member>::iter
         std::for_each(first, last - 1, [](Member &m) { m.shadowed = true; });
 }
 
-Scan scanMembers(const QByteArray &json)
+// The members whose array or object value (or plain value) fromJson would
+// drop for a later value of the same key, in text order.
+std::vector<Member> shadowedMembers(const QByteArray &json)
 {
-    Scan scan;
     // One pass notes every member with its object and whether its value opens
     // a container; sorting then brings the repeats of a key together. Text
     // that is not JSON is read leniently, so that nothing fromJson reads
@@ -207,11 +200,11 @@ Scan scanMembers(const QByteArray &json)
     const char *const data = json.constData();
     const qsizetype size = json.size();
     if (size > std::numeric_limits<qint32>::max())
-        return scan; // more than fromJson of Qt 5 takes
+        return {}; // more than fromJson of Qt 5 takes
     const auto *firstBrace = static_cast<const char *>(std::memchr(data, '{', size_t(size)));
     if (!std::memchr(data, '[', size_t(size))
         && (!firstBrace || !std::memchr(firstBrace + 1, '{', size_t(data + size - firstBrace - 1))))
-        return scan;
+        return {};
 
     struct Frame
     {
@@ -265,10 +258,10 @@ Scan scanMembers(const QByteArray &json)
             }
             i = end;
         } else if (c == '{' || c == '[') {
-            if (frames.size() == kQtNestingLimit) {
-                scan.tooDeep = true;
+            // fromJson reads no further: a member cut before here ends
+            // before here, and what is too deep stays in the rest.
+            if (frames.size() == kQtNestingLimit)
                 break;
-            }
             frames.push_back(c == '{' ? Frame{objects++, -1, true} : Frame{-1, -1, false});
         } else if (c == '}' || c == ']') {
             if (!frames.empty())
@@ -283,7 +276,7 @@ Scan scanMembers(const QByteArray &json)
         }
     }
     if (!anyContainer)
-        return scan;
+        return {};
 
     // By object and key hash, in text order within each: plain numbers to
     // compare. A run of one hash is almost always one key; when it is not,
@@ -320,8 +313,7 @@ Scan scanMembers(const QByteArray &json)
     members.erase(std::remove_if(members.begin(), members.end(), [](const Member &m) { return !m.shadowed; }),
                   members.end());
     std::sort(members.begin(), members.end(), [](const Member &a, const Member &b) { return a.begin < b.begin; });
-    scan.shadowed = std::move(members);
-    return scan;
+    return members;
 }
 
 // Appends text[from, to) but the cut members that begin in it, each with all
@@ -368,19 +360,12 @@ QJsonDocument peerJson(const QByteArray &text, QString *errorText)
             *errorText = error.errorString();
         return QJsonDocument();
     };
-    Scan scan;
+    std::vector<Member> cut;
     if (kJsonKeyGuard)
-        scan = scanMembers(text);
-    if (!scan.shadowed.empty() && scan.tooDeep) {
-        // fromJson would refuse it; given to it, the objects it completed
-        // before the depth ran out would lose their containers.
-        error.error = QJsonParseError::DeepNesting;
-        return fail();
-    }
+        cut = shadowedMembers(text);
     // A member whose key and value are not one ":" apart, or that has no
     // value, makes the text fail where it stands: left in, it fails the text
     // as fromJson fails it.
-    std::vector<Member> &cut = scan.shadowed;
     cut.erase(std::remove_if(cut.begin(), cut.end(),
                              [](const Member &m) { return !m.separated || m.end < 0 || m.end - 1 <= m.value; }),
               cut.end());
@@ -437,5 +422,5 @@ QJsonDocument peerJson(const QByteArray &text, QString *errorText)
 
 bool jsonHasDuplicateContainerKey(const QByteArray &json)
 {
-    return !scanMembers(json).shadowed.empty();
+    return !shadowedMembers(json).empty();
 }

@@ -222,6 +222,12 @@ void NoticeParsersTest::appBriefInfo_data()
     QTest::newRow("key inside a name")
         << R"({"appBriefInfo": {"package_name": "{\"a\":[1],\"a\":1}", "package_mode": 1, "pkgInstallMode": 1}})"
         << R"({"a":[1],"a":1})" << 1 << false << "";
+    const QString brief = QStringLiteral(R"({"appBriefInfo": {"package_name": "foo", "package_mode": 1, )"
+                                         R"("pkgInstallMode": 1}, "pad": ""})");
+    QTest::newRow("at the bound") << QString(brief).insert(brief.size() - 2, QString(65536 - brief.size(), u'x'))
+                                  << "foo" << 1 << false << "";
+    QTest::newRow("past the bound") << QString(brief).insert(brief.size() - 2, QString(65537 - brief.size(), u'x'))
+                                    << "" << -1 << true << "longer than 65536 bytes";
     QTest::newRow("both modes 1, padded")
         << "  {\"appBriefInfo\": {\"package_name\": \"foo\", \"package_mode\": 1.0, \"pkgInstallMode\": 1}}\n"
         << "foo" << 1 << false << "";
@@ -407,6 +413,8 @@ void NoticeParsersTest::duplicateContainerKey_data()
     QTest::newRow("UTF-8 and escape") << QByteArray("{\"\xc3\xa9\":[1],\"\\u00e9\":1}") << true;
     QTest::newRow("surrogate pair and UTF-8") << QByteArray("{\"\\uD83D\\ude00\":[1],\"\xf0\x9f\x98\x80\":1}") << true;
     QTest::newRow("raw newline and its escape") << QByteArray("{\"a\nb\":[1],\"a\\nb\":1}") << true;
+    QTest::newRow("short escapes and their code points")
+        << QByteArray(R"({"\b\f\n\r\t\"\\\/":[1],"\u0008\u000C\u000a\u000D\u0009\u0022\u005c/":1})") << true;
     QTest::newRow("hex digits in either case") << QByteArray(R"({"\u00E9":[1],"\u00e9":1})") << true;
     QTest::newRow("refused byte, escaped look-alike") << QByteArray("{\"\xff\":[1],\"\\udcff\":1}") << false;
     QTest::newRow("case differs") << QByteArray(R"({"a":[1],"A":1})") << false;
