@@ -158,11 +158,7 @@ class AbortTest(DaemonTestCase):
 class SessionEndTest(DaemonTestCase):
     def test_program_leaves_when_its_session_bus_goes_away(self):
         # A session bus of its own to kill, so that the harness's stays up.
-        bus_daemon = subprocess.Popen(['dbus-daemon', '--session', '--nofork', '--print-address=1'],
-                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.addCleanup(lambda: bus_daemon.poll() is not None or (bus_daemon.kill(), bus_daemon.wait()))
-        address = bus_daemon.stdout.readline().decode().strip()
-        self.assertTrue(address, 'no address from dbus-daemon')
+        bus_daemon, address = self.start_private_bus(system=False)
         daemon = self.start_daemon(env=self.daemon_env(DBUS_SESSION_BUS_ADDRESS=address), wait=False)
         private_bus = dbus.bus.BusConnection(address)
         wait_until(lambda: daemon.proc.poll() is not None or name_has_owner(private_bus, SESSION_NAME), 30,
@@ -172,8 +168,7 @@ class SessionEndTest(DaemonTestCase):
 
         bus_daemon.terminate()
         bus_daemon.wait(10)
-        status = wait_until(lambda: daemon.proc.poll() is not None and (daemon.proc.returncode,), WAIT,
-                            'the program to leave; log:\n' + daemon.text())[0]
+        status = self.exit_status(daemon)
         self.assertEqual(status, 0, daemon.text())
         warnings = daemon.lines(r'\[Warning\]')
         self.assertEqual(len(warnings), 1, daemon.text())
@@ -181,24 +176,14 @@ class SessionEndTest(DaemonTestCase):
 
     def test_program_ends_for_a_restart_when_its_system_bus_goes_away(self):
         # A system bus of its own to stop, as a restart of its bus daemon does.
-        bus_dir = os.path.join(TMPDIR, 'lost-system-bus')
-        os.makedirs(bus_dir, exist_ok=True)
-        config = os.path.join(bus_dir, 'system.conf')
-        with open(os.path.join(TMPDIR, 'system.conf')) as src, open(config, 'w') as dst:
-            dst.write(src.read().replace(os.path.join(TMPDIR, 'system'), bus_dir))
-        bus_daemon = subprocess.Popen(['dbus-daemon', '--config-file=' + config, '--nofork', '--print-address=1'],
-                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.addCleanup(lambda: bus_daemon.poll() is not None or (bus_daemon.kill(), bus_daemon.wait()))
-        address = bus_daemon.stdout.readline().decode().strip()
-        self.assertTrue(address, 'no address from dbus-daemon')
+        bus_daemon, address = self.start_private_bus(system=True)
         daemon = self.start_daemon(env=self.daemon_env(DBUS_SYSTEM_BUS_ADDRESS=address))
         # The first report is made once the system side is up.
         daemon.wait_log('System Proxy:')
 
         bus_daemon.terminate()
         bus_daemon.wait(10)
-        status = wait_until(lambda: daemon.proc.poll() is not None and (daemon.proc.returncode,), WAIT,
-                            'the program to leave; log:\n' + daemon.text())[0]
+        status = self.exit_status(daemon)
         # Not 0 and not 255: the unit's Restart=on-failure starts a new
         # process, which connects to the new bus.
         self.assertEqual(status, 75, daemon.text())

@@ -303,6 +303,35 @@ class DaemonTestCase(unittest.TestCase):
             self.settle(timeout or 30.0)
         return daemon
 
+    def start_private_bus(self, system):
+        '''A bus daemon of the test's own, to stop as a restart of the real one
+        would; returns it and its address. A system bus takes the harness's
+        policy, with a socket directory of its own.'''
+        argv = ['dbus-daemon', '--session']
+        if system:
+            bus_dir = os.path.join(TMPDIR, 'private-system-bus')
+            os.makedirs(bus_dir, exist_ok=True)
+            config = os.path.join(bus_dir, 'system.conf')
+            with open(os.path.join(TMPDIR, 'system.conf')) as src, open(config, 'w') as dst:
+                dst.write(src.read().replace(os.path.join(TMPDIR, 'system'), bus_dir))
+            argv = ['dbus-daemon', '--config-file=' + config]
+        bus_daemon = subprocess.Popen(argv + ['--nofork', '--print-address=1'], stdout=subprocess.PIPE,
+                                      stderr=subprocess.DEVNULL)
+        def stop():
+            if bus_daemon.poll() is None:
+                bus_daemon.kill()
+                bus_daemon.wait()
+            bus_daemon.stdout.close()
+        self.addCleanup(stop)
+        address = bus_daemon.stdout.readline().decode().strip()
+        self.assertTrue(address, 'no address from dbus-daemon')
+        return bus_daemon, address
+
+    def exit_status(self, daemon):
+        '''Waits for daemon to end by itself; its exit status.'''
+        return wait_until(lambda: daemon.proc.poll() is not None and (daemon.proc.returncode,), WAIT,
+                          'the program to leave; log:\n' + daemon.text())[0]
+
     def settle(self, timeout=30.0):
         wait_for_daemon(self.session_bus, timeout)
 

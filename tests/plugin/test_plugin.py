@@ -15,7 +15,7 @@ import xml.etree.ElementTree as ET
 import dbus
 
 from orvane_testlib import (Fake, PluginHostTestCase, needs, SESSION_NAME, SYSTEM_DAEMON_IFACE, SYSTEM_DAEMON_NAME,
-                            SYSTEM_DAEMON_PATH, HARNESS_DIR, PLUGIN, TEMPLATES, TMPDIR, name_has_owner, wait_until)
+                            SYSTEM_DAEMON_PATH, HARNESS_DIR, PLUGIN, TEMPLATES, name_has_owner, wait_until)
 
 OBJECT_PATH = '/com/orvane/appstore/daemon'
 STARTED = 'Orvane Appstore Session Daemon started'
@@ -150,16 +150,7 @@ class ConnectionTest(PluginTestCase):
     def test_lost_system_bus_warns_and_leaves_the_host_running(self):
         '''The host's system bus goes away: one warning, and the host and its
         session bus keep running; the plugin never ends its host.'''
-        bus_dir = os.path.join(TMPDIR, 'lost-system-bus')
-        os.makedirs(bus_dir, exist_ok=True)
-        config = os.path.join(bus_dir, 'system.conf')
-        with open(os.path.join(TMPDIR, 'system.conf')) as src, open(config, 'w') as dst:
-            dst.write(src.read().replace(os.path.join(TMPDIR, 'system'), bus_dir))
-        bus_daemon = subprocess.Popen(['dbus-daemon', '--config-file=' + config, '--nofork', '--print-address=1'],
-                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.addCleanup(lambda: bus_daemon.poll() is not None or (bus_daemon.kill(), bus_daemon.wait()))
-        address = bus_daemon.stdout.readline().decode().strip()
-        self.assertTrue(address, 'no address from dbus-daemon')
+        bus_daemon, address = self.start_private_bus(system=True)
         host = self.start_host(env=self.daemon_env(DBUS_SYSTEM_BUS_ADDRESS=address))
         self.assertEqual(host.register('lost'), 0)
         host.wait_log('System Proxy:')
