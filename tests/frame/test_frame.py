@@ -3,13 +3,16 @@
 
 '''The program's frame seen from outside: its bus name and object, a second
 instance, termination signals, translation loading and the log file.'''
+import json
 import os
+import pwd
 import re
 import signal
 import socket
 import stat
 import subprocess
 import tempfile
+import time
 import unittest
 import xml.etree.ElementTree as ET
 
@@ -17,10 +20,12 @@ from orvane_testlib import (DaemonTestCase, FaultPeer, SESSION_NAME, SYSTEM_DAEM
                             SYSTEM_DAEMON_IFACE, TMPDIR, DAEMON, WAIT, needs, HARNESS_DIR, wait_until, name_has_owner,
                             wait_for_daemon)
 
+import dbus
 import dbus.bus
 
 STARTED = 'Orvane Appstore Session Daemon started'
 LOG_NAME = 'orvane-appstore-session-daemon.log'
+USER = pwd.getpwuid(os.getuid()).pw_name
 TIMESTAMP = r'\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} '
 
 
@@ -174,24 +179,48 @@ class SessionEndTest(DaemonTestCase):
         self.assertEqual(len(warnings), 1, daemon.text())
         self.assertIn('Session bus disconnected, exit', warnings[0])
 
-    def test_program_ends_for_a_restart_when_its_system_bus_goes_away(self):
-        # A system bus of its own to stop, as a restart of its bus daemon does.
-        bus_daemon, address = self.start_private_bus(system=True)
-        daemon = self.start_daemon(env=self.daemon_env(DBUS_SYSTEM_BUS_ADDRESS=address))
-        # The first report is made once the system side is up.
-        daemon.wait_log('System Proxy:')
-
+    def test_program_connects_again_when_its_system_bus_restarts(self):
+        '''The system bus daemon restarts on its socket: one warning, and the
+        same process reports to the system daemon on the new bus and hears
+        it. An update notice held for the notification server while the bus
+        was away goes out, and its day is stored once the bus is back.'''
+        socket_path = os.path.join(TMPDIR, 'restarting-system-bus')
+        bus_daemon, address = self.start_private_bus(system=True, path=socket_path)
+        store = self.start_system_daemon(address=address)
+        # Never answers GetCapabilities: notices are held for 2 s.
+        notifications = FaultPeer(False, 'org.freedesktop.Notifications', log_name='hung-notifications')
+        self.addCleanup(notifications.stop)
+        daemon = self.start_daemon(env=self.daemon_env(DBUS_SYSTEM_BUS_ADDRESS=address,
+                                                       NUVIX_OS_RELEASE=self.edition_env(3)))
+        store.wait_calls('SetSystemProxy', 1)
+        store.emit(SYSTEM_DAEMON_IFACE, 'sigLocalAppsUpgradeNotify', 'as',
+                   [dbus.Array([json.dumps({'package_name': 'foo', 'name': 'Foo', 'version': '2'})], signature='s')])
+        notifications.wait_calls('GetCapabilities', 1)
+        before = time.strftime('%Y%m%d')
+        self.assertEqual(notifications.calls('Notify'), [], 'the hold ended before the bus went')
         bus_daemon.terminate()
         bus_daemon.wait(10)
-        status = self.exit_status(daemon)
-        # Not 0 and not 255: the unit's Restart=on-failure starts a new
-        # process, which connects to the new bus.
-        self.assertEqual(status, 75, daemon.text())
+        daemon.wait_log('System bus disconnected: the system daemon and the lock service are out of reach')
+        notifications.wait_calls('Notify', 1)
+
+        self.start_private_bus(system=True, path=socket_path)
+        store = self.start_system_daemon(address=address)
+        stored = store.wait_calls('SetConfigByNodeName', 1)
+        self.assertEqual(stored[0][0], 'upgradeNoticeTime')
+        self.assertIn(stored[0][1], {before, time.strftime('%Y%m%d')})
+        self.assertEqual(store.wait_calls('SetSystemProxy', 1)[0][0], USER)
+        store.emit(SYSTEM_DAEMON_IFACE, 'sigSystemNotificationSent', 's',
+                   ['{"opt":1,"appName":"Bar","packageName":"bar","logname":"%s"}' % USER])
+        notifications.wait_calls('Notify', 2)
+        self.assertEqual([c[1] for c in notifications.calls('Notify')],
+                         ['App Updates are available', '"Bar" installed successfully'])
+
+        self.assertIsNone(daemon.proc.poll(), daemon.text())
         warnings = daemon.lines(r'\[Warning\]')
-        self.assertEqual(len(warnings), 2, daemon.text())
-        self.assertIn('System bus disconnected: the system daemon and the lock service are out of reach', warnings[0])
-        self.assertIn('System bus lost, exit with status 75 to be started again', warnings[1])
-        wait_until(lambda: not name_has_owner(self.session_bus, SESSION_NAME), message='name released')
+        self.assertEqual(len(warnings), 1, daemon.text())
+        self.assertIn('System bus disconnected', warnings[0])
+        self.assertEqual(len(daemon.lines(r'System bus connected$')), 1, daemon.text())
+        self.assertEqual(daemon.stop(), 0, daemon.text())
 
 
 class JournalTest(DaemonTestCase):

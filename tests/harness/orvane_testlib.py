@@ -120,13 +120,18 @@ def wait_for_daemon(session, timeout=30.0):
 class Fake:
     '''A python-dbusmock process standing in for one bus peer.'''
 
-    def __init__(self, args, name, path, system, log_name):
+    def __init__(self, args, name, path, system, log_name, address=None):
         self.name = name
         self.path = path
-        self.bus = bus(system)
+        # On a bus of the test's own (address), which may go away under it.
+        self.private = address is not None
+        self.bus = dbus.bus.BusConnection(address) if self.private else bus(system)
+        env = dict(os.environ)
+        if self.private:
+            env['DBUS_SYSTEM_BUS_ADDRESS' if system else 'DBUS_SESSION_BUS_ADDRESS'] = address
         self.log_path = os.path.join(TMPDIR, log_name)
         self.log = open(self.log_path, 'ab')
-        self.proc = subprocess.Popen([sys.executable, '-m', 'dbusmock'] + args,
+        self.proc = subprocess.Popen([sys.executable, '-m', 'dbusmock'] + args, env=env,
                                      stdout=self.log, stderr=subprocess.STDOUT)
         try:
             wait_until(lambda: self.proc.poll() is not None or name_has_owner(self.bus, name),
@@ -161,7 +166,12 @@ class Fake:
                 self.proc.kill()
                 self.proc.wait()
         self.log.close()
-        wait_until(lambda: not name_has_owner(self.bus, self.name), message=self.name + ' gone')
+        try:
+            wait_until(lambda: not name_has_owner(self.bus, self.name), message=self.name + ' gone')
+        except dbus.exceptions.DBusException:
+            if not self.private:
+                raise
+            # Its bus went first, and the name with it.
 
     @staticmethod
     def _plain(value):
@@ -251,9 +261,10 @@ class DaemonTestCase(unittest.TestCase):
         wait_until(lambda: not name_has_owner(self.session_bus, SESSION_NAME), message='daemon name released')
 
     # peers ---------------------------------------------------------------
-    def start_system_daemon(self, **parameters):
+    def start_system_daemon(self, address=None, **parameters):
+        '''The fake system daemon, on the harness's system bus or on the one at address.'''
         fake = Fake(['--template', os.path.join(TEMPLATES, 'appstore_daemon.py'), '-p', json.dumps(parameters)],
-                    SYSTEM_DAEMON_NAME, SYSTEM_DAEMON_PATH, True, 'appstore-daemon-fake.log')
+                    SYSTEM_DAEMON_NAME, SYSTEM_DAEMON_PATH, True, 'appstore-daemon-fake.log', address)
         self._fakes.append(fake)
         return fake
 
@@ -303,17 +314,21 @@ class DaemonTestCase(unittest.TestCase):
             self.settle(timeout or 30.0)
         return daemon
 
-    def start_private_bus(self, system):
+    def start_private_bus(self, system, path=None):
         '''A bus daemon of the test's own, to stop as a restart of the real one
         would; returns it and its address. A system bus takes the harness's
-        policy, with a socket directory of its own.'''
+        policy, with a socket directory of its own, or the socket path when
+        given: a bus started again on it has the same address.'''
         argv = ['dbus-daemon', '--session']
         if system:
             bus_dir = os.path.join(TMPDIR, 'private-system-bus')
             os.makedirs(bus_dir, exist_ok=True)
             config = os.path.join(bus_dir, 'system.conf')
             with open(os.path.join(TMPDIR, 'system.conf')) as src, open(config, 'w') as dst:
-                dst.write(src.read().replace(os.path.join(TMPDIR, 'system'), bus_dir))
+                text = src.read().replace(os.path.join(TMPDIR, 'system'), bus_dir)
+                if path:
+                    text = re.sub(r'<listen>[^<]*</listen>', '<listen>unix:path=%s</listen>' % path, text)
+                dst.write(text)
             argv = ['dbus-daemon', '--config-file=' + config]
         bus_daemon = subprocess.Popen(argv + ['--nofork', '--print-address=1'], stdout=subprocess.PIPE,
                                       stderr=subprocess.DEVNULL)
@@ -325,7 +340,8 @@ class DaemonTestCase(unittest.TestCase):
         self.addCleanup(stop)
         address = bus_daemon.stdout.readline().decode().strip()
         self.assertTrue(address, 'no address from dbus-daemon')
-        return bus_daemon, address
+        # Without the bus's guid, which a bus started again does not share.
+        return bus_daemon, 'unix:path=' + path if path else address
 
     def exit_status(self, daemon):
         '''Waits for daemon to end by itself; its exit status.'''

@@ -13,9 +13,10 @@ import unittest
 import xml.etree.ElementTree as ET
 
 import dbus
+import dbus.bus
 
 from orvane_testlib import (Fake, PluginHostTestCase, needs, SESSION_NAME, SYSTEM_DAEMON_IFACE, SYSTEM_DAEMON_NAME,
-                            SYSTEM_DAEMON_PATH, HARNESS_DIR, PLUGIN, TEMPLATES, name_has_owner, wait_until)
+                            SYSTEM_DAEMON_PATH, HARNESS_DIR, PLUGIN, TEMPLATES, TMPDIR, name_has_owner, wait_until)
 
 OBJECT_PATH = '/com/orvane/appstore/daemon'
 STARTED = 'Orvane Appstore Session Daemon started'
@@ -147,11 +148,15 @@ class ConnectionTest(PluginTestCase):
         self.assertEqual(len(host.lines('System Proxy:')), 1, host.text())
         self.assertEqual(host.stop(), 0, host.text())
 
-    def test_lost_system_bus_warns_and_leaves_the_host_running(self):
-        '''The host's system bus goes away: one warning, and the host and its
-        session bus keep running; the plugin never ends its host.'''
-        bus_daemon, address = self.start_private_bus(system=True)
-        host = self.start_host(env=self.daemon_env(DBUS_SYSTEM_BUS_ADDRESS=address))
+    def test_lost_system_bus_warns_and_comes_back_in_the_host(self):
+        '''The host's system bus daemon restarts on its socket: one warning,
+        the host and its session bus keep running (the plugin never ends its
+        host), and the plugin reports to the system daemon on the new bus and
+        hears it. After the stop no connection to that bus is left open.'''
+        socket_path = os.path.join(TMPDIR, 'restarting-host-system-bus')
+        bus_daemon, address = self.start_private_bus(system=True, path=socket_path)
+        host = self.start_host(env=self.daemon_env(DBUS_SYSTEM_BUS_ADDRESS=address,
+                                                   NUVIX_OS_RELEASE=self.edition_env(3)))
         self.assertEqual(host.register('lost'), 0)
         host.wait_log('System Proxy:')
         bus_daemon.terminate()
@@ -159,8 +164,32 @@ class ConnectionTest(PluginTestCase):
         host.wait_log('System bus disconnected: the system daemon and the lock service are out of reach')
         self.assertTrue(host.status()['exported'])
         self.assertIsNone(host.proc.poll())
-        self.assertEqual(len(host.lines(r'System bus')), 1, host.text())
+
+        bus_daemon, _ = self.start_private_bus(system=True, path=socket_path)
+        store = self.start_system_daemon(address=address)
+        self.assertEqual(store.wait_calls('SetSystemProxy', 1)[0][0], USER)
+        notifications = self.start_notification_server()
+        store.emit(SYSTEM_DAEMON_IFACE, 'sigSystemNotificationSent', 's', [INSTALLED])
+        self.assertEqual(notifications.wait_calls('Notify', 1)[0][3], '"Foo" installed successfully')
+        self.assertEqual(len(host.lines(r'System bus disconnected')), 1, host.text())
+        self.assertEqual(len(host.lines(r'System bus connected$')), 1, host.text())
+
         self.assertEqual(host.unregister(), 0)
+        private_bus = dbus.bus.BusConnection(address)
+        driver = dbus.Interface(private_bus.get_object('org.freedesktop.DBus', '/org/freedesktop/DBus'),
+                                'org.freedesktop.DBus')
+
+        def host_connections():
+            found = []
+            for name in driver.ListNames():
+                try:
+                    if name.startswith(':') and driver.GetConnectionUnixProcessID(name) == host.pid:
+                        found.append(name)
+                except dbus.exceptions.DBusException:
+                    pass  # gone meanwhile
+            return found
+        wait_until(lambda: not host_connections(), message='the plugin\'s system bus connection closed')
+        private_bus.close()
         self.assertEqual(host.stop(), 0, host.text())
 
 

@@ -64,6 +64,10 @@ constexpr int kTrimDelayMs = 100;
 constexpr qsizetype kMaxDateAnswerChars = 64;
 // The bus daemon answers its first question at once; a stopped one never does.
 constexpr int kSystemBusProbeMs = 250;
+// A system bus that cannot be connected to is tried again after these, doubled
+// from one try to the next.
+constexpr int kSystemBusRetryFirstMs = 500;
+constexpr int kSystemBusRetryLastMs = 60 * 1000;
 
 // A blocking call that ran out of time, as opposed to an answer (an error
 // reply included).
@@ -133,48 +137,121 @@ AppstoreDaemonInterface::AppstoreDaemonInterface(QObject *parent)
 
     // A system bus that does not answer must not hold the start: the session
     // side runs meanwhile, and the system side comes up once it answers.
+    m_systemBusRetry = new QTimer(this);
+    m_systemBusRetry->setSingleShot(true);
+    connect(m_systemBusRetry, &QTimer::timeout, this, [this] { waitForSystemBus(0); });
+    waitForSystemBus(kSystemBusProbeMs);
+}
+
+QDBusConnection AppstoreDaemonInterface::systemBus() const
+{
+    return QDBusConnection(m_systemBusName);
+}
+
+// Connecting makes the bus thread wait for the bus daemon's answer, with every
+// connection of the process behind it: only a bus daemon that answered the
+// probe is connected to.
+void AppstoreDaemonInterface::waitForSystemBus(int waitMs)
+{
     auto *probe = new SystemBusProbe(this);
-    if (probe->answersWithin(kSystemBusProbeMs)) {
+    if (probe->answersWithin(waitMs)) {
         delete probe;
-        bringUpSystemSide();
+        connectSystemBus();
         return;
     }
-    qCWarning(logMain) << "System bus does not answer, waiting for it";
+    if (!m_systemBusWarned) {
+        qCWarning(logMain) << "System bus does not answer, waiting for it";
+        m_systemBusWarned = true;
+    }
     connect(probe, &SystemBusProbe::sigAnswered, this, [this, probe] {
         probe->deleteLater();
         Guard guard([] { trimHeapSoon(); });
         qCDebug(logMain) << "System bus answers";
-        bringUpSystemSide();
+        connectSystemBus();
     });
+}
+
+void AppstoreDaemonInterface::connectSystemBus()
+{
+    const QString name = QStringLiteral("orvane-appstore-system-bus-%1").arg(++m_systemBusConnections);
+    const QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SystemBus, name);
+    if (!bus.isConnected()) {
+        // No socket yet (a bus daemon that restarts makes it anew), or a bus
+        // that refused: asked again later, less often the longer it lasts.
+        const QString error = bus.lastError().message();
+        QDBusConnection::disconnectFromBus(name);
+        m_systemBusRetryMs = qBound(kSystemBusRetryFirstMs, m_systemBusRetryMs * 2, kSystemBusRetryLastMs);
+        if (!m_systemBusWarned) {
+            qCWarning(logMain).noquote() << "System bus connection failed:" << cutForLog(error);
+            m_systemBusWarned = true;
+        } else {
+            qCDebug(logMain).noquote() << "System bus connection failed:" << cutForLog(error);
+        }
+        m_systemBusRetry->start(m_systemBusRetryMs);
+        return;
+    }
+    if (m_systemBusWarned)
+        qCDebug(logMain) << "System bus connected";
+    m_systemBusName = name;
+    m_systemBusRetryMs = 0;
+    m_systemBusWarned = false;
+    bringUpSystemSide();
 }
 
 void AppstoreDaemonInterface::bringUpSystemSide()
 {
-    noteSystemBusUp();
+    const QDBusConnection bus = systemBus();
+    noteSystemBusUp(m_systemBusName);
     m_systemSideUp = true;
     if (m_logName.isEmpty())
         askLockService();
 
-    m_daemonInterface = new SystemDaemonInterface(kDaemonService, kDaemonPath, kDaemonInterfaceName,
-                                                  QDBusConnection::systemBus(), this);
+    m_daemonInterface = new SystemDaemonInterface(kDaemonService, kDaemonPath, kDaemonInterfaceName, bus, this);
 
-    initDBusConnections();
-    watchSystemDaemon();
+    initDBusConnections(bus);
+    watchSystemDaemon(bus);
     // Qt reports the loss only through this local signal, which needs the
     // string-based connect.
-    QDBusConnection::systemBus().connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"),
-                                         QStringLiteral("org.freedesktop.DBus.Local"), QStringLiteral("Disconnected"),
-                                         this, SLOT(slotSystemBusDisconnected()));
+    QDBusConnection(bus).connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"),
+                                 QStringLiteral("org.freedesktop.DBus.Local"), QStringLiteral("Disconnected"), this,
+                                 SLOT(slotSystemBusDisconnected()));
+
+    // The update notice went out while the bus was away: its day is stored now.
+    if (m_unstoredNoticeDate.isValid()) {
+        m_daemonInterface->call(QDBus::NoBlock, QStringLiteral("SetConfigByNodeName"), kUpgradeNoticeNode,
+                                m_unstoredNoticeDate.toString(kDateFormat));
+        m_unstoredNoticeDate = QDate();
+    }
 
     // The first report always goes out, with whatever came meanwhile.
     m_proxyEnvironment.clear();
     slotSystemProxyEnvironmentChanged();
 }
 
+// Everything that holds the lost connection goes with it; what this process
+// knows (the user, the day's notice, the proxy settings) stays.
+void AppstoreDaemonInterface::takeDownSystemSide()
+{
+    m_systemSideUp = false;
+    noteSystemBusUp(QString());
+    delete m_daemonInterface;
+    m_daemonInterface = nullptr;
+    delete m_daemonWatcher;
+    m_daemonWatcher = nullptr;
+    m_storeUnresponsive = false;
+    // Closed once the last message that holds it is freed.
+    QDBusConnection::disconnectFromBus(m_systemBusName);
+    m_systemBusName.clear();
+}
+
 AppstoreDaemonInterface::~AppstoreDaemonInterface()
 {
     // Whoever deletes the service without asking first loses no notice.
     sendHeldNotices();
+    // The connection closes with the service: a plugin registered again opens
+    // its own.
+    if (m_systemSideUp)
+        takeDownSystemSide();
     // A later instance() (a plugin registered again) must build a new service,
     // never hand out this one.
     if (m_appstoreDaemon == this)
@@ -189,11 +266,11 @@ void AppstoreDaemonInterface::initConnections()
             &AppstoreDaemonInterface::slotSystemProxyEnvironmentChanged);
 }
 
-void AppstoreDaemonInterface::initDBusConnections()
+void AppstoreDaemonInterface::initDBusConnections(const QDBusConnection &systemBus)
 {
     // Subscribed by service name: the bus library then delivers only signals
     // sent by the owner of that name, so no other user can inject notices.
-    QDBusConnection bus = QDBusConnection::systemBus();
+    QDBusConnection bus = systemBus;
     // With the signature given, a signal whose arguments differ is not
     // delivered; without it, one with extra arguments would be.
     bus.connect(m_daemonInterface->service(), m_daemonInterface->path(), m_daemonInterface->interface(),
@@ -206,13 +283,12 @@ void AppstoreDaemonInterface::initDBusConnections()
                 SLOT(slotUserChanged(QString)));
 }
 
-void AppstoreDaemonInterface::watchSystemDaemon()
+void AppstoreDaemonInterface::watchSystemDaemon(const QDBusConnection &bus)
 {
     // The system daemon keeps no proxy across its own restart, and it may start
     // after this session: give every new owner of its name the last report.
-    auto *watcher = new QDBusServiceWatcher(kDaemonService, QDBusConnection::systemBus(),
-                                            QDBusServiceWatcher::WatchForOwnerChange, this);
-    connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+    m_daemonWatcher = new QDBusServiceWatcher(kDaemonService, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(m_daemonWatcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
             [this](const QString &, const QString &, const QString &newOwner) {
                 m_storeUnresponsive = false;
                 if (newOwner.isEmpty())
@@ -221,14 +297,17 @@ void AppstoreDaemonInterface::watchSystemDaemon()
             });
 }
 
+// The bus daemon stopped or restarts: the system side is taken down and comes
+// up again on a new connection once a bus daemon answers on the address.
 void AppstoreDaemonInterface::slotSystemBusDisconnected()
 {
     if (!m_systemSideUp)
         return;
     Guard guard([] { trimHeapSoon(); });
-    m_systemSideUp = false;
     qCWarning(logMain) << "System bus disconnected: the system daemon and the lock service are out of reach";
-    Q_EMIT sigSystemBusLost();
+    m_systemBusWarned = true;
+    takeDownSystemSide();
+    waitForSystemBus(0);
 }
 
 // After one time-out the system daemon counts as unresponsive: an upgrade
@@ -365,7 +444,7 @@ void AppstoreDaemonInterface::askLockService()
 {
     const QDBusMessage call = QDBusMessage::createMethodCall(kLockService, kLockPath, kLockInterface,
                                                              QStringLiteral("CurrentUser"));
-    const QDBusPendingCall pending = QDBusConnection::systemBus().asyncCall(call);
+    const QDBusPendingCall pending = systemBus().asyncCall(call);
     // A pending call has no bounded wait of its own; the bus thread fills in
     // its reply without the main loop, so a short poll sees it come.
     const QDeadlineTimer bound(kBlockingCallTimeoutMs);
@@ -559,7 +638,8 @@ void AppstoreDaemonInterface::slotGSettingsValueChanged(const QByteArray &schema
 
 void AppstoreDaemonInterface::slotLocalAppsUpgradeNotify(const QStringList &infos)
 {
-    if (infos.isEmpty())
+    // A list still queued when the system bus went away cannot be read on.
+    if (infos.isEmpty() || !m_daemonInterface)
         return;
     Guard guard([] { trimHeapSoon(); });
 
@@ -673,6 +753,10 @@ QString AppstoreDaemonInterface::readNotifyTime(int timeoutMs, bool *timedOut)
 
 void AppstoreDaemonInterface::writeNotifyTime()
 {
+    if (!m_daemonInterface) {
+        m_unstoredNoticeDate = QDate::currentDate();
+        return;
+    }
     m_daemonInterface->call(QDBus::NoBlock, QStringLiteral("SetConfigByNodeName"), kUpgradeNoticeNode,
                             QDate::currentDate().toString(kDateFormat));
 }

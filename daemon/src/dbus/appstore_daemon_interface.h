@@ -20,6 +20,7 @@
 #include <vector>
 
 class SystemDaemonInterface;
+class QDBusConnection;
 class QDBusMessage;
 class QDBusServiceWatcher;
 class QTimer;
@@ -64,11 +65,6 @@ public:
     // answer, as when the wait runs out. For the stop of the service.
     void sendHeldNotices();
 
-Q_SIGNALS:
-    // The system bus connection is gone for good (its bus daemon stopped or
-    // restarted): the bus library never opens it again in this process.
-    void sigSystemBusLost();
-
 private Q_SLOTS:
     void slotGSettingsValueChanged(const QByteArray &schemaId, const QByteArray &path, const QString &key,
                                    const QVariant &value);
@@ -82,12 +78,16 @@ private Q_SLOTS:
 
 private:
     void initConnections();
-    void initDBusConnections();
+    void initDBusConnections(const QDBusConnection &bus);
     void getLogName();
     void askLockService();
     bool takeCurrentUser(const QDBusMessage &reply);
+    QDBusConnection systemBus() const;
+    void waitForSystemBus(int waitMs);
+    void connectSystemBus();
     void bringUpSystemSide();
-    void watchSystemDaemon();
+    void takeDownSystemSide();
+    void watchSystemDaemon(const QDBusConnection &bus);
     void storeTimedOut(const char *read);
     void probeStore();
     void watchNotificationServer();
@@ -98,6 +98,16 @@ private:
     static AppstoreDaemonInterface *m_appstoreDaemon;
 
     SystemDaemonInterface *m_daemonInterface = nullptr;
+    QDBusServiceWatcher *m_daemonWatcher = nullptr;
+    // The system bus is a connection of this service's own, under a new name
+    // for each: Qt's shared one is never opened again once its bus daemon has
+    // gone, and the host of the plugin may hold it.
+    QString m_systemBusName;
+    quint32 m_systemBusConnections = 0;
+    QTimer *m_systemBusRetry = nullptr;
+    int m_systemBusRetryMs = 0; // 0: no failed connection since the last one up
+    bool m_systemBusWarned = false; // this outage has had its warning
+    QDate m_unstoredNoticeDate; // the update notice went out while the system bus was away
     QString m_logName;
     bool m_systemNoticeEnabled = false;
     bool m_isWayland = false;

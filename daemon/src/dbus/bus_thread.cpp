@@ -19,7 +19,8 @@ namespace {
 
 constexpr int kSettleTimeoutMs = 500;
 
-bool g_systemBusUp = false;
+// Read and written on the main thread only.
+QString g_systemBusName;
 // Written in the bus thread, reset on the main thread by each trim.
 std::atomic<int> g_busWakes{0};
 std::atomic<bool> g_trimAsked{false};
@@ -29,8 +30,8 @@ std::atomic<bool> g_resyncQueued{false};
 std::vector<QDBusConnection> busesInUse()
 {
     std::vector<QDBusConnection> buses{QDBusConnection::sessionBus()};
-    if (g_systemBusUp)
-        buses.push_back(QDBusConnection::systemBus());
+    if (!g_systemBusName.isEmpty())
+        buses.push_back(QDBusConnection(g_systemBusName));
     return buses;
 }
 
@@ -123,9 +124,9 @@ void noteHeapTrimmed()
     g_trimAsked = false;
 }
 
-void noteSystemBusUp()
+void noteSystemBusUp(const QString &connectionName)
 {
-    g_systemBusUp = true;
+    g_systemBusName = connectionName;
 }
 
 // Calls sent without awaiting their reply (every notice, every report to the

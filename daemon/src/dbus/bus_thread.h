@@ -10,6 +10,7 @@
 #include <QtGlobal>
 
 class QObject;
+class QString;
 
 // libdbus asks to stop and resume reading a connection from the thread that
 // frees its messages; Qt 5.15 acts on such a request only when it comes from
@@ -43,9 +44,12 @@ void noteHeapTrimmed();
 // Makes the bus thread watch each connection's socket as libdbus last asked.
 void resumeBusReading();
 
-// Until this is called nothing here touches the system bus: connecting to a
-// bus that does not answer would block the bus thread and every connection.
-void noteSystemBusUp();
+// Names the connection to the system bus that the mends above and below take
+// care of, or none (an empty name) while the system bus is away. Until one is
+// named nothing here touches the system bus: connecting to a bus that does
+// not answer would block the bus thread and every connection. Main thread
+// only.
+void noteSystemBusUp(const QString &connectionName);
 
 // Blocks, 500 ms at most, until the error replies to calls sent without
 // awaiting the reply have been handled by the bus thread, which drops what it

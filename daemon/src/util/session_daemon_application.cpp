@@ -108,12 +108,7 @@ SessionDaemonApplication::SessionDaemonApplication(int &argc, char **argv)
     // with status 0, not kill it.
     installSignalHandlers();
 
-    AppstoreDaemonInterface *const service = AppstoreDaemonInterface::instance();
-    connect(service, &AppstoreDaemonInterface::sigSystemBusLost, this, [this] {
-        qCWarning(logMain).nospace() << "System bus lost, exit with status " << kSystemBusLostStatus
-                                     << " to be started again";
-        exit(kSystemBusLostStatus);
-    });
+    AppstoreDaemonInterface::instance();
 
     // Without its session the daemon has nothing left to serve. Qt reports the
     // loss only through this local signal, which needs the string-based connect.

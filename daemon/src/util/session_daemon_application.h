@@ -16,12 +16,6 @@ class SessionDaemonApplication : public QCoreApplication
     Q_OBJECT
 
 public:
-    // Exit status after the system bus was lost: not 0 and not 255, so that a
-    // unit with Restart=on-failure starts a new process, which connects to
-    // the bus anew (Qt keeps one system bus connection per process and never
-    // opens it again).
-    static constexpr int kSystemBusLostStatus = 75;
-
     SessionDaemonApplication(int &argc, char **argv);
     ~SessionDaemonApplication() override;
 
