@@ -54,6 +54,10 @@ const QString kLockService = QStringLiteral("com.orvane.kesh.LockService");
 const QString kLockPath = QStringLiteral("/com/orvane/kesh/LockService");
 const QString kLockInterface = QStringLiteral("com.orvane.kesh.LockService");
 
+const QString kLocalPath = QStringLiteral("/org/freedesktop/DBus/Local");
+const QString kLocalInterface = QStringLiteral("org.freedesktop.DBus.Local");
+const QString kDisconnected = QStringLiteral("Disconnected");
+
 const QString kAppName = QLatin1String(kNoticeAppName);
 const QString kUpgradeNoticeNode = QStringLiteral("upgradeNoticeTime");
 const QString kDateFormat = QStringLiteral("yyyyMMdd");
@@ -173,7 +177,9 @@ void AppstoreDaemonInterface::waitForSystemBus(int waitMs)
 
 void AppstoreDaemonInterface::connectSystemBus()
 {
-    const QString name = QStringLiteral("orvane-appstore-system-bus-%1").arg(++m_systemBusConnections);
+    // Never the name of an earlier connection, which may still be closing.
+    static quint32 connections = 0;
+    const QString name = QStringLiteral("orvane-appstore-system-bus-%1").arg(++connections);
     const QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SystemBus, name);
     if (!bus.isConnected()) {
         // No socket yet (a bus daemon that restarts makes it anew), or a bus
@@ -212,8 +218,7 @@ void AppstoreDaemonInterface::bringUpSystemSide()
     watchSystemDaemon(bus);
     // Qt reports the loss only through this local signal, which needs the
     // string-based connect.
-    QDBusConnection(bus).connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"),
-                                 QStringLiteral("org.freedesktop.DBus.Local"), QStringLiteral("Disconnected"), this,
+    QDBusConnection(bus).connect(QString(), kLocalPath, kLocalInterface, kDisconnected, this,
                                  SLOT(slotSystemBusDisconnected()));
 
     // The update notice went out while the bus was away: its day is stored now.
@@ -234,6 +239,9 @@ void AppstoreDaemonInterface::takeDownSystemSide()
 {
     m_systemSideUp = false;
     noteSystemBusUp(QString());
+    // Nothing of the old connection may take down the next one.
+    systemBus().disconnect(QString(), kLocalPath, kLocalInterface, kDisconnected, this,
+                           SLOT(slotSystemBusDisconnected()));
     delete m_daemonInterface;
     m_daemonInterface = nullptr;
     delete m_daemonWatcher;

@@ -103,7 +103,6 @@ private:
     // for each: Qt's shared one is never opened again once its bus daemon has
     // gone, and the host of the plugin may hold it.
     QString m_systemBusName;
-    quint32 m_systemBusConnections = 0;
     QTimer *m_systemBusRetry = nullptr;
     int m_systemBusRetryMs = 0; // 0: no failed connection since the last one up
     bool m_systemBusWarned = false; // this outage has had its warning
