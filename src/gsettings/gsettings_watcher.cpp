@@ -44,10 +44,7 @@ GSettingsWatcher::~GSettingsWatcher()
 
 bool GSettingsWatcher::isPathAllowed(const QByteArray &schemaPath, const QByteArray &path)
 {
-    // An empty path makes gsettings-qt open the schema at its own path.
-    if (!schemaPath.isEmpty())
-        return path.isEmpty() || path == schemaPath;
-    return path.startsWith('/') && path.endsWith('/') && !path.contains("//");
+    return SettingsSchema::isPathAllowed(schemaPath, path);
 }
 
 bool GSettingsWatcher::addSchema(const QByteArray &schemaId, const QByteArray &path)

@@ -45,9 +45,17 @@ QStringList SettingsSchema::missingKeys(const QStringList &keys) const
     return missing;
 }
 
+bool SettingsSchema::isPathAllowed(const QByteArray &schemaPath, const QByteArray &path)
+{
+    // An empty path makes gsettings-qt open the schema at its own path.
+    if (!schemaPath.isEmpty())
+        return path.isEmpty() || path == schemaPath;
+    return path.startsWith('/') && path.endsWith('/') && !path.contains("//");
+}
+
 QGSettings *SettingsSchema::open(const QByteArray &path, QObject *parent) const
 {
-    return m_schema ? new QGSettings(m_schemaId, path, parent) : nullptr;
+    return m_schema && isPathAllowed(this->path(), path) ? new QGSettings(m_schemaId, path, parent) : nullptr;
 }
 
 QByteArray SettingsSchema::keyName(const QString &key)

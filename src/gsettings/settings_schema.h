@@ -35,8 +35,13 @@ public:
     // Those of keys the schema lacks, in their order (all of them when it is not installed).
     QStringList missingKeys(const QStringList &keys) const;
 
+    // Whether GLib opens a schema whose own path is schemaPath at path: a
+    // schema with a path of its own only there (an empty path names it), a
+    // relocatable one only at a path given in full.
+    static bool isPathAllowed(const QByteArray &schemaPath, const QByteArray &path);
+
     // A settings object on the schema at path (empty: its own path), or null
-    // when the schema is not installed.
+    // when the schema is not installed or not to be opened at path.
     QGSettings *open(const QByteArray &path, QObject *parent) const;
 
     // The GLib key name that gsettings-qt derives from a camel-case key.

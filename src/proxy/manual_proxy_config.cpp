@@ -68,7 +68,13 @@ ManualProxyConfig::ManualProxyConfig(ManualProxyType proxyType, QObject *parent)
         qCWarning(logMain) << "Proxy settings schema is not installed, ignoring it:" << schemaId;
         return;
     }
+    // Opened at its own path: a relocatable schema of that name has none.
     m_gsettings = m_schema.open(QByteArray(), this);
+    if (!m_gsettings) {
+        qCWarning(logMain) << "Proxy settings schema has no path of its own, ignoring it:" << schemaId;
+        m_schema = SettingsSchema();
+        return;
+    }
 
     // The same holds for a key an older schema lacks: only keys of the schema are read.
     const QStringList missingKeys = m_schema.missingKeys(

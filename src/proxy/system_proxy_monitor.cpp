@@ -69,9 +69,19 @@ SystemProxyMonitor::SystemProxyMonitor(QObject *parent)
     // GLib aborts the process on an unknown schema; without one the desktop
     // has no proxy settings to follow, so the inherited environment stays.
     m_schema = SettingsSchema(kProxySchemaId);
-    const bool schemaInstalled = m_schema.isInstalled();
-    if (schemaInstalled) {
+    // Opened at its own path: a relocatable schema of that name has none.
+    if (m_schema.isInstalled()) {
         m_gsettings = m_schema.open(QByteArray(), this);
+        if (!m_gsettings) {
+            qCWarning(logMain) << "Proxy settings schema has no path of its own, ignoring it:"
+                               << QByteArray(kProxySchemaId);
+            m_schema = SettingsSchema();
+        }
+    } else {
+        qCWarning(logMain) << "Proxy settings schema is not installed, ignoring it:" << QByteArray(kProxySchemaId);
+    }
+    const bool followsSettings = m_gsettings != nullptr;
+    if (followsSettings) {
         const QStringList missingKeys = m_schema.missingKeys({kModeKey, kAutoconfigUrlKey, kIgnoreHostsKey});
         if (!missingKeys.isEmpty()) {
             // Written as Qt 5 prints a string list: Qt 6 would add "QList".
@@ -79,8 +89,6 @@ SystemProxyMonitor::SystemProxyMonitor(QObject *parent)
             qCWarning(logMain) << "Proxy settings schema" << QByteArray(kProxySchemaId)
                                << "lacks keys, reading them as unset:" << qUtf8Printable(printedKeys);
         }
-    } else {
-        qCWarning(logMain) << "Proxy settings schema is not installed, ignoring it:" << QByteArray(kProxySchemaId);
     }
 
     QNetworkProxyFactory::setUseSystemConfiguration(true);
@@ -92,7 +100,7 @@ SystemProxyMonitor::SystemProxyMonitor(QObject *parent)
                 &SystemProxyMonitor::slotManualProxyConfigChanged);
     }
 
-    if (schemaInstalled) {
+    if (followsSettings) {
         connect(m_gsettings, &QGSettings::changed, this, &SystemProxyMonitor::slotGSettingsValueChanged);
         // "mode" first: the other two keys are written according to it.
         slotGSettingsValueChanged(kModeKey);

@@ -104,6 +104,19 @@ void ProxySchemaFallbackTest::survivesDesktop_data()
                        notInstalled + "\"com.orvane.wrap.gnome.system.proxy.ftp\"",
                        notInstalled + "\"com.orvane.wrap.gnome.system.proxy.socks\""};
 
+    // GLib ends the process when a schema without a path of its own is
+    // opened at none: such a desktop has no proxy settings to follow.
+    const QString noPath = QStringLiteral("Proxy settings schema has no path of its own, ignoring it: ");
+    const QString relocatableSettings = QStringLiteral(
+        "[com/orvane/wrap/gnome/system/proxy]\nmode='manual'\n"
+        "[com/orvane/wrap/gnome/system/proxy/http]\nhost='proxy.example'\nport=3128\n");
+    QTest::newRow("monitor, relocatable proxy schemas")
+        << PROXY_RELOCATABLE_SCHEMA_DIR << relocatableSettings << "monitor" << inherited
+        << QStringList{noPath + main, noPath + "\"com.orvane.wrap.gnome.system.proxy.http\"",
+                       noPath + "\"com.orvane.wrap.gnome.system.proxy.https\"",
+                       noPath + "\"com.orvane.wrap.gnome.system.proxy.ftp\"",
+                       noPath + "\"com.orvane.wrap.gnome.system.proxy.socks\""};
+
     const QString olderSettings = QStringLiteral(
         "[com/orvane/wrap/gnome/system/proxy]\nmode='manual'\n"
         "[com/orvane/wrap/gnome/system/proxy/http]\nhost='proxy.example'\nport=3128\n"
