@@ -380,5 +380,33 @@ class UnknownUserLockServiceFaultTest(UnknownUser, PeerFaultTestCase):
               % (status, time.monotonic() - start), flush=True)
         self.assertEqual(status, 0, daemon.text())
 
+    def test_system_bus_lost_during_the_lock_service_wait(self):
+        '''A system bus that comes back and goes again while the daemon waits
+        for the lock service on it: the daemon lives on and connects to the
+        third bus. Qt asks the bus for the owner of each name subscribed to,
+        and libdbus ends the process when the connection is gone by then.'''
+        socket_path = os.path.join(TMPDIR, 'flapping-system-bus')
+        bus_daemon, address = self.start_private_bus(system=True, path=socket_path)
+        argv, env = self.unknown_user_launch()
+        env['DBUS_SYSTEM_BUS_ADDRESS'] = address
+        daemon, _ = self.launch(env, argv)
+        bus_daemon.terminate()
+        bus_daemon.wait(10)
+        daemon.wait_log('System bus disconnected')
+
+        bus_daemon, _ = self.start_private_bus(system=True, path=socket_path)
+        hung = FaultPeer(True, LOCK_NAME, log_name='hung-lock-service-2', address=address)
+        self.addCleanup(hung.stop)
+        hung.wait_calls('CurrentUser')
+        bus_daemon.terminate()
+        bus_daemon.wait(10)
+        daemon.wait_log('System bus disconnected', count=2)
+
+        self.start_private_bus(system=True, path=socket_path)
+        daemon.wait_log('System bus connected$', count=2)
+        self.assertIsNone(daemon.proc.poll(), daemon.text())
+        self.assertEqual(daemon.stop(), 0, daemon.text())
+
+
 if __name__ == '__main__':
     unittest.main()

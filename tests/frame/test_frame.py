@@ -183,7 +183,8 @@ class SessionEndTest(DaemonTestCase):
         '''The system bus daemon restarts on its socket: one warning, and the
         same process reports to the system daemon on the new bus and hears
         it. An update notice held for the notification server while the bus
-        was away goes out, and its day is stored once the bus is back.'''
+        was away goes out, and its day is stored once the bus and the system
+        daemon are back.'''
         socket_path = os.path.join(TMPDIR, 'restarting-system-bus')
         bus_daemon, address = self.start_private_bus(system=True, path=socket_path)
         store = self.start_system_daemon(address=address)
@@ -203,7 +204,10 @@ class SessionEndTest(DaemonTestCase):
         daemon.wait_log('System bus disconnected: the system daemon and the lock service are out of reach')
         notifications.wait_calls('Notify', 1)
 
+        # The bus comes back before the system daemon does: the day is stored
+        # once the system daemon is there to take it.
         self.start_private_bus(system=True, path=socket_path)
+        daemon.wait_log(r'System bus connected$')
         store = self.start_system_daemon(address=address)
         stored = store.wait_calls('SetConfigByNodeName', 1)
         self.assertEqual(stored[0][0], 'upgradeNoticeTime')

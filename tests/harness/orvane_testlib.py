@@ -506,9 +506,14 @@ class FaultPeer:
     one bus: it reads what is sent to it and answers nothing, unless told to
     answer Notify. Emits signals and releases its name on command.'''
 
-    def __init__(self, system, name=None, answer_notify=False, log_name='fault-peer'):
+    def __init__(self, system, name=None, answer_notify=False, log_name='fault-peer', address=None):
         self.name = name
-        self.bus = bus(system)
+        # On a bus of the test's own (address), which may go away under it.
+        self.private = address is not None
+        self.bus = dbus.bus.BusConnection(address) if self.private else bus(system)
+        env = dict(os.environ)
+        if self.private:
+            env['DBUS_SYSTEM_BUS_ADDRESS' if system else 'DBUS_SESSION_BUS_ADDRESS'] = address
         self.record_path = os.path.join(TMPDIR, '%s-%d.calls' % (log_name, time.monotonic_ns()))
         open(self.record_path, 'w').close()
         argv = [FAULT_PEER, 'hold', '--system' if system else '--session', '--record', self.record_path]
@@ -517,7 +522,7 @@ class FaultPeer:
         if answer_notify:
             argv.append('--answer-notify')
         self.stderr = open(os.path.join(TMPDIR, log_name + '.log'), 'ab')
-        self.proc = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.stderr)
+        self.proc = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.stderr, env=env)
         first = self.proc.stdout.readline().decode().split()
         if len(first) != 2 or first[0] != 'ready':
             self.proc.wait()
@@ -562,7 +567,12 @@ class FaultPeer:
         self.proc.stdout.close()
         self.stderr.close()
         if self.name:
-            wait_until(lambda: not name_has_owner(self.bus, self.name), message=self.name + ' gone')
+            try:
+                wait_until(lambda: not name_has_owner(self.bus, self.name), message=self.name + ' gone')
+            except dbus.exceptions.DBusException:
+                if not self.private:
+                    raise
+                # Its bus went first, and the name with it.
 
 
 def rss_kib(pid):

@@ -206,31 +206,52 @@ void AppstoreDaemonInterface::connectSystemBus()
 
 void AppstoreDaemonInterface::bringUpSystemSide()
 {
-    const QDBusConnection bus = systemBus();
+    QDBusConnection bus = systemBus();
     noteSystemBusUp(m_systemBusName);
     m_systemSideUp = true;
-    if (m_logName.isEmpty())
-        askLockService();
+    // The loss is heard before anything else is set up: Qt reports it only
+    // through this local signal (which needs the string-based connect), and
+    // only to whoever listens when it comes.
+    bus.connect(QString(), kLocalPath, kLocalInterface, kDisconnected, this, SLOT(slotSystemBusDisconnected()));
+    // A subscription by service name makes Qt ask the bus for the name's
+    // owner from its bus thread, and libdbus ends the process when that
+    // connection is gone by then: a bus that went away meanwhile is waited
+    // for again instead.
+    if (!bus.isConnected()) {
+        slotSystemBusDisconnected();
+        return;
+    }
 
     m_daemonInterface = new SystemDaemonInterface(kDaemonService, kDaemonPath, kDaemonInterfaceName, bus, this);
-
     initDBusConnections(bus);
     watchSystemDaemon(bus);
-    // Qt reports the loss only through this local signal, which needs the
-    // string-based connect.
-    QDBusConnection(bus).connect(QString(), kLocalPath, kLocalInterface, kDisconnected, this,
-                                 SLOT(slotSystemBusDisconnected()));
+    storeUnstoredNoticeDate();
 
-    // The update notice went out while the bus was away: its day is stored now.
-    if (m_unstoredNoticeDate.isValid()) {
-        m_daemonInterface->call(QDBus::NoBlock, QStringLiteral("SetConfigByNodeName"), kUpgradeNoticeNode,
-                                m_unstoredNoticeDate.toString(kDateFormat));
-        m_unstoredNoticeDate = QDate();
-    }
+    // Waits (2 s at most), so only once every subscription is made.
+    if (m_logName.isEmpty())
+        askLockService();
 
     // The first report always goes out, with whatever came meanwhile.
     m_proxyEnvironment.clear();
     slotSystemProxyEnvironmentChanged();
+}
+
+// The update notice went out while the system bus was away: its day is stored
+// once the system daemon answers the call, on the bus it came back on.
+void AppstoreDaemonInterface::storeUnstoredNoticeDate()
+{
+    if (!m_unstoredNoticeDate.isValid() || !m_daemonInterface)
+        return;
+    QDBusMessage set = QDBusMessage::createMethodCall(kDaemonService, kDaemonPath, kDaemonInterface,
+                                                      QStringLiteral("SetConfigByNodeName"));
+    set << kUpgradeNoticeNode << m_unstoredNoticeDate.toString(kDateFormat);
+    auto *pending = new QDBusPendingCallWatcher(m_daemonInterface->connection().asyncCall(set), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this,
+            [this, date = m_unstoredNoticeDate](QDBusPendingCallWatcher *call) {
+                call->deleteLater();
+                if (!call->isError() && m_unstoredNoticeDate == date)
+                    m_unstoredNoticeDate = QDate();
+            });
 }
 
 // Everything that holds the lost connection goes with it; what this process
@@ -239,7 +260,6 @@ void AppstoreDaemonInterface::takeDownSystemSide()
 {
     m_systemSideUp = false;
     noteSystemBusUp(QString());
-    // Nothing of the old connection may take down the next one.
     systemBus().disconnect(QString(), kLocalPath, kLocalInterface, kDisconnected, this,
                            SLOT(slotSystemBusDisconnected()));
     delete m_daemonInterface;
@@ -301,6 +321,7 @@ void AppstoreDaemonInterface::watchSystemDaemon(const QDBusConnection &bus)
                 m_storeUnresponsive = false;
                 if (newOwner.isEmpty())
                     return;
+                storeUnstoredNoticeDate();
                 reportSystemProxyEnvironment(proxyEnvironmentText(m_proxyEnvironment));
             });
 }
@@ -309,7 +330,9 @@ void AppstoreDaemonInterface::watchSystemDaemon(const QDBusConnection &bus)
 // up again on a new connection once a bus daemon answers on the address.
 void AppstoreDaemonInterface::slotSystemBusDisconnected()
 {
-    if (!m_systemSideUp)
+    // Only the loss of the connection in use counts: an earlier one's late
+    // word must not take down its successor.
+    if (!m_systemSideUp || systemBus().isConnected())
         return;
     Guard guard([] { trimHeapSoon(); });
     qCWarning(logMain) << "System bus disconnected: the system daemon and the lock service are out of reach";

@@ -87,6 +87,7 @@ private:
     void connectSystemBus();
     void bringUpSystemSide();
     void takeDownSystemSide();
+    void storeUnstoredNoticeDate();
     void watchSystemDaemon(const QDBusConnection &bus);
     void storeTimedOut(const char *read);
     void probeStore();
