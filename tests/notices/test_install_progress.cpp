@@ -22,6 +22,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -111,6 +112,51 @@ public:
     QString introspect(const QString &) const override { return QString(); }
 };
 
+// The properties of a StartTransientUnit call.
+QVariantMap transientUnitProperties(const QDBusMessage &call)
+{
+    QVariantMap properties;
+    const QDBusArgument list = call.arguments().value(2).value<QDBusArgument>();
+    list.beginArray();
+    while (!list.atEnd()) {
+        QString name;
+        QDBusVariant value;
+        list.beginStructure();
+        list >> name >> value;
+        list.endStructure();
+        properties.insert(name, value.variant());
+    }
+    list.endArray();
+    return properties;
+}
+
+QList<uint> transientUnitPids(const QVariantMap &properties)
+{
+    QList<uint> pids;
+    properties.value(QStringLiteral("PIDs")).value<QDBusArgument>() >> pids;
+    return pids;
+}
+
+// Stands in for the program's own handler of termination signals, which
+// hands the signal to its loop through a pipe.
+int g_signalPipe[2] = {-1, -1};
+
+void passSignalOn(int sig)
+{
+    const unsigned char byte = static_cast<unsigned char>(sig);
+    [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
+}
+
+bool isRunning(pid_t pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const int end = text.lastIndexOf(')');
+    return end > 0 && text.mid(end + 2, 1) != "Z";
+}
+
 } // namespace
 
 class InstallProgressTest : public QObject
@@ -125,6 +171,7 @@ private Q_SLOTS:
     void appScopeName_data();
     void appScopeName();
     void scopeOfItsOwn();
+    void signalWhileWaitingForItsScope();
 
 private:
     bool invoke(const QString &id, const QString &package, int state, int total, int progress,
@@ -483,22 +530,55 @@ void InstallProgressTest::scopeOfItsOwn()
     QCOMPARE(fake.calls.constFirst().signature(), QStringLiteral("ssa(sv)a(sa(sv))"));
     QCOMPARE(args.at(0).toString(), QStringLiteral("app-orvane\\x2dappstore-good-%1.scope").arg(pid));
     QCOMPARE(args.at(1).toString(), QStringLiteral("fail"));
-    QVariantMap properties;
-    const QDBusArgument list = args.at(2).value<QDBusArgument>();
-    list.beginArray();
-    while (!list.atEnd()) {
-        QString name;
-        QDBusVariant value;
-        list.beginStructure();
-        list >> name >> value;
-        list.endStructure();
-        properties.insert(name, value.variant());
-    }
-    list.endArray();
+    const QVariantMap properties = transientUnitProperties(fake.calls.constFirst());
     QCOMPARE(properties.value(QStringLiteral("Description")).toString(), QStringLiteral("Bottle creation of good"));
-    QList<uint> scopePids;
-    properties.value(QStringLiteral("PIDs")).value<QDBusArgument>() >> scopePids;
-    QCOMPARE(scopePids, QList<uint>{pid});
+    QCOMPARE(transientUnitPids(properties), QList<uint>{pid});
+}
+
+// A termination signal that reaches the started process while it waits to be
+// moved into its scope (a stop of the daemon's unit sends one to all of it)
+// ends that process before the script runs. The handler it inherited from the
+// program would pass the signal on to the program's loop instead, ending the
+// program, and the script would start all the same.
+void InstallProgressTest::signalWhileWaitingForItsScope()
+{
+    QCOMPARE(::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK), 0);
+    struct sigaction handler = {};
+    struct sigaction previous = {};
+    handler.sa_handler = passSignalOn;
+    sigemptyset(&handler.sa_mask);
+    QCOMPARE(::sigaction(SIGTERM, &handler, &previous), 0);
+    const auto restore = qScopeGuard([&] {
+        ::sigaction(SIGTERM, &previous, nullptr);
+        ::close(g_signalPipe[0]);
+        ::close(g_signalPipe[1]);
+    });
+
+    const QString connectionName = QStringLiteral("fake-user-manager-2");
+    QDBusConnection manager = QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName);
+    FakeUserManager fake;
+    QVERIFY(manager.registerVirtualObject(QStringLiteral("/org/freedesktop/systemd1"), &fake));
+    QVERIFY(manager.registerService(QStringLiteral("org.freedesktop.systemd1")));
+    const auto unregister = qScopeGuard([&] {
+        manager.unregisterService(QStringLiteral("org.freedesktop.systemd1"));
+        manager.unregisterObject(QStringLiteral("/org/freedesktop/systemd1"));
+        QDBusConnection::disconnectFromBus(connectionName);
+    });
+
+    const int starts = startedBash().size();
+    const QString good = QStringLiteral("good");
+    QVERIFY(invoke(kAppId, good, 1, 1, 1, briefInfo(good)));
+    // Not moved by the fake: the process waits (2 s at most) meanwhile.
+    QTRY_COMPARE_WITH_TIMEOUT(fake.calls.size(), 1, kWaitMs);
+    const QList<uint> pids = transientUnitPids(transientUnitProperties(fake.calls.constFirst()));
+    QCOMPARE(pids.size(), 1);
+    const pid_t pid = static_cast<pid_t>(pids.constFirst());
+    QCOMPARE(::kill(pid, SIGTERM), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!isRunning(pid), kWaitMs);
+
+    unsigned char passed = 0;
+    QCOMPARE(::read(g_signalPipe[0], &passed, 1), ssize_t(-1));
+    QCOMPARE(startedBash().size(), starts);
 }
 
 QTEST_GUILESS_MAIN(InstallProgressTest)

@@ -157,6 +157,23 @@ Report checkComponents(const char *const *names, int count)
     return {FaultNone, 0, 0, 0};
 }
 
+// Between fork and exec: only async-signal-safe calls. Signals left ignored
+// stay ignored across the exec and are the caller's to reset.
+void restoreDefaultSignalHandlers()
+{
+    struct sigaction defaults = {};
+    defaults.sa_handler = SIG_DFL;
+    for (int sig = 1; sig < NSIG; ++sig) {
+        struct sigaction current = {};
+        if (::sigaction(sig, nullptr, &current) != 0)
+            continue;
+        const bool handled = (current.sa_flags & SA_SIGINFO) != 0
+            || (current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN);
+        if (handled)
+            ::sigaction(sig, &defaults, nullptr);
+    }
+}
+
 void writeReport(int fd, const Report &report)
 {
     while (::write(fd, &report, sizeof report) < 0 && errno == EINTR) {
@@ -309,6 +326,11 @@ BottleScriptStart startBottleScript(const QString &appsDir, const QString &packa
 
     const pid_t child = ::fork();
     if (child == 0) {
+        // Until its exec this process still has the program's handlers, which
+        // would pass a signal sent to it (a stop of the unit sends one to
+        // every process of it) on to the program's own loop: it ends as bash
+        // would instead.
+        restoreDefaultSignalHandlers();
         // Detached as QProcess::startDetached does it: a grandchild in a
         // session of its own, handed to init when the child ends.
         ::setsid();
