@@ -34,6 +34,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -214,6 +215,11 @@ void handle(DBusConnection *connection, DBusMessage *message, const Options &o, 
 int hold(const Options &o)
 {
     DBusConnection *connection = connect(o);
+    // Closed and freed on every way out, also after its bus went away.
+    const std::unique_ptr<DBusConnection, void (*)(DBusConnection *)> owner(connection, [](DBusConnection *c) {
+        dbus_connection_close(c);
+        dbus_connection_unref(c);
+    });
     std::ofstream record;
     if (!o.record.empty())
         record.open(o.record, std::ios::app);
