@@ -229,20 +229,36 @@ void SystemProxyMonitor::slotManualProxyConfigChanged(ManualProxyType proxyType)
         return;
 
     QString url;
+    QString refused;
     const ManualProxyConfig *config = m_manualProxyConfigs.value(proxyType);
     if (config && config->isValid()) {
         const QNetworkProxy proxy = config->networkProxy();
         url = manualProxyUrl(proxyType, proxy.hostName(), proxy.port(), config->useAuthentication(), proxy.user(),
                              proxy.password());
-        // Never the host itself: it may hold anything, credentials included.
-        if (url.isEmpty() && proxyUrlHost(proxy.hostName()).isEmpty())
-            qCWarning(logMain).noquote() << "Leaving the" << protocolName(proxyType)
-                                         << "proxy unset: its host is not a valid host name or address";
+        const bool badHost = url.isEmpty() && proxyUrlHost(proxy.hostName()).isEmpty();
+        if (badHost)
+            refused = QLatin1Char('h') + proxy.hostName();
         else if (url.isEmpty())
-            qCWarning(logMain).noquote() << "Leaving the" << protocolName(proxyType)
-                                         << "proxy unset: its URL would be longer than" << kMaxProxyUrlLength
-                                         << "characters";
+            refused = QStringList{QStringLiteral("l"), proxy.hostName(), QString::number(proxy.port()), proxy.user(),
+                                  proxy.password()}
+                          .join(QChar());
+        // Once per refused value, not again at each switch of mode or change
+        // of another key; and never the host itself: it may hold anything,
+        // credentials included.
+        if (!refused.isEmpty() && refused != m_refusedManualProxies.value(proxyType)) {
+            if (badHost)
+                qCWarning(logMain).noquote() << "Leaving the" << protocolName(proxyType)
+                                             << "proxy unset: its host is not a valid host name or address";
+            else
+                qCWarning(logMain).noquote()
+                    << "Leaving the" << protocolName(proxyType) << "proxy unset: its URL would be longer than"
+                    << kMaxProxyUrlLength << "characters";
+        }
     }
+    if (refused.isEmpty())
+        m_refusedManualProxies.remove(proxyType);
+    else
+        m_refusedManualProxies.insert(proxyType, refused);
 
     const auto write = [&url](const char *name) {
         if (url.isEmpty())

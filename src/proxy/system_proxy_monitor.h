@@ -59,4 +59,5 @@ private:
     QMap<ManualProxyType, ManualProxyConfig *> m_manualProxyConfigs;
     QStringList m_refusedIgnoreHosts;
     std::optional<QString> m_refusedAutoconfigUrl; // warned about already
+    QMap<ManualProxyType, QString> m_refusedManualProxies; // warned about already, per protocol
 };
