@@ -157,6 +157,39 @@ bool isRunning(pid_t pid)
     return end > 0 && text.mid(end + 2, 1) != "Z";
 }
 
+const QString kUserManagerService = QStringLiteral("org.freedesktop.systemd1");
+const QString kUserManagerPath = QStringLiteral("/org/freedesktop/systemd1");
+
+// The fake above under the user manager's name and path, on a session bus
+// connection of its own, for as long as it lives.
+class UserManagerOnBus
+{
+public:
+    explicit UserManagerOnBus(const QString &connectionName)
+        : m_connectionName(connectionName)
+        , m_connection(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName))
+    {
+        m_registered = m_connection.registerVirtualObject(kUserManagerPath, &fake)
+            && m_connection.registerService(kUserManagerService);
+    }
+    ~UserManagerOnBus()
+    {
+        m_connection.unregisterService(kUserManagerService);
+        m_connection.unregisterObject(kUserManagerPath);
+        QDBusConnection::disconnectFromBus(m_connectionName);
+    }
+    Q_DISABLE_COPY(UserManagerOnBus)
+
+    bool isRegistered() const { return m_registered; }
+
+    FakeUserManager fake;
+
+private:
+    const QString m_connectionName;
+    QDBusConnection m_connection;
+    bool m_registered = false;
+};
+
 } // namespace
 
 class InstallProgressTest : public QObject
@@ -500,16 +533,9 @@ void InstallProgressTest::appScopeName()
 // its own, named after the package, with bash's process in it.
 void InstallProgressTest::scopeOfItsOwn()
 {
-    const QString connectionName = QStringLiteral("fake-user-manager");
-    QDBusConnection manager = QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName);
-    FakeUserManager fake;
-    QVERIFY(manager.registerVirtualObject(QStringLiteral("/org/freedesktop/systemd1"), &fake));
-    QVERIFY(manager.registerService(QStringLiteral("org.freedesktop.systemd1")));
-    const auto unregister = qScopeGuard([&] {
-        manager.unregisterService(QStringLiteral("org.freedesktop.systemd1"));
-        manager.unregisterObject(QStringLiteral("/org/freedesktop/systemd1"));
-        QDBusConnection::disconnectFromBus(connectionName);
-    });
+    UserManagerOnBus manager(QStringLiteral("fake-user-manager"));
+    QVERIFY(manager.isRegistered());
+    const FakeUserManager &fake = manager.fake;
 
     const QString good = QStringLiteral("good");
     QVERIFY(invoke(kAppId, good, 1, 1, 1, briefInfo(good)));
@@ -554,16 +580,9 @@ void InstallProgressTest::signalWhileWaitingForItsScope()
         ::close(g_signalPipe[1]);
     });
 
-    const QString connectionName = QStringLiteral("fake-user-manager-2");
-    QDBusConnection manager = QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName);
-    FakeUserManager fake;
-    QVERIFY(manager.registerVirtualObject(QStringLiteral("/org/freedesktop/systemd1"), &fake));
-    QVERIFY(manager.registerService(QStringLiteral("org.freedesktop.systemd1")));
-    const auto unregister = qScopeGuard([&] {
-        manager.unregisterService(QStringLiteral("org.freedesktop.systemd1"));
-        manager.unregisterObject(QStringLiteral("/org/freedesktop/systemd1"));
-        QDBusConnection::disconnectFromBus(connectionName);
-    });
+    UserManagerOnBus manager(QStringLiteral("fake-user-manager-2"));
+    QVERIFY(manager.isRegistered());
+    const FakeUserManager &fake = manager.fake;
 
     const int starts = startedBash().size();
     const QString good = QStringLiteral("good");
